@@ -1,0 +1,26 @@
+# The one front door for people and CI alike. Every target sets up the
+# machine first (tools/setup.sh installs missing Debian packages as root).
+BUILD := build
+DIST := dist
+JOBS ?= $(shell nproc)
+
+.PHONY: all setup configure build test clean
+
+all: build
+
+setup:
+	@tools/setup.sh
+
+configure: setup
+	@mkdir -p $(BUILD) && cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release > $(BUILD)/configure.log || \
+	  { cat $(BUILD)/configure.log; exit 1; }
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+	cmake --install $(BUILD) --prefix $(DIST) > /dev/null
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD) $(DIST)

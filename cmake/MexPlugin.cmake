@@ -1,0 +1,28 @@
+# add_mex_plugin(NAME SOURCES src... LIBRARIES lib...)
+#
+# Builds NAME.mexa64 for 64-bit Linux hosts: mexFunction is its only
+# export (version node MEX), and its needed libraries are exactly the
+# host's libmx and libmex, then libm, libpthread and libc, in that order.
+# Nothing of the C++ runtime is linked: -z defs fails the link if the code
+# needs any of it. libgcc is linked statically, and only if used.
+function(add_mex_plugin name)
+  cmake_parse_arguments(PLUGIN "" "" "SOURCES;LIBRARIES" ${ARGN})
+  add_library(${name} MODULE ${PLUGIN_SOURCES})
+  set_target_properties(${name} PROPERTIES
+    PREFIX ""
+    SUFFIX ".mexa64"
+    LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/linux"
+    SKIP_BUILD_RPATH ON
+    LINK_DEPENDS "${PROJECT_SOURCE_DIR}/cmake/mex.version")
+  target_link_libraries(${name} PRIVATE plugin_code host_api)
+  target_link_options(${name} PRIVATE
+    -nodefaultlibs -Wl,-z,defs -Wl,--no-as-needed
+    "-Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/mex.version")
+  # Order matters: it is the order of the needed-library entries. The host
+  # libraries go in as plain -l flags, which CMake keeps in place (as
+  # targets it would reorder them by their own dependencies).
+  add_dependencies(${name} mx mex)
+  target_link_libraries(${name} PRIVATE ${PLUGIN_LIBRARIES}
+    "-L$<TARGET_FILE_DIR:mx>" -lmx -lmex -lm -l:libpthread.so.0 -lc -Wl,--as-needed -lgcc)
+  install(TARGETS ${name} LIBRARY DESTINATION linux)
+endfunction()

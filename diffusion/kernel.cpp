@@ -1,0 +1,129 @@
+// The diffusion kernel. The order, grouping and precision of every
+// operation below is part of the filter's result: sums run left to right in
+// the grouping written, each product is rounded before it is added (the
+// project builds with -ffp-contract=off), and the double-precision steps
+// are exactly the ones written with double_expr.
+#include "kernel.h"
+
+#include <math.h>
+
+#include "precision.h"
+
+void build_neighbour_tables(uint32_t rows, uint32_t cols, const NeighbourTables& tables) {
+    for (uint32_t i = 0; i < rows; ++i) {
+        tables.row_up[i] = static_cast<int32_t>(i) - 1;
+        tables.row_down[i] = static_cast<int32_t>(i) + 1;
+    }
+    for (uint32_t j = 0; j < cols; ++j) {
+        tables.col_left[j] = static_cast<int32_t>(j) - 1;
+        tables.col_right[j] = static_cast<int32_t>(j) + 1;
+    }
+    tables.row_up[0] = 0;
+    tables.row_down[rows - 1] = static_cast<int32_t>(rows - 1);
+    tables.col_left[0] = 0;
+    tables.col_right[cols - 1] = static_cast<int32_t>(cols - 1);
+}
+
+namespace {
+
+struct ReferenceStatistic {
+    float q0;  // squared coefficient of variation of the reference region
+};
+
+// Sums over the region row by row (rows outer, columns inner); the order of
+// the single-precision accumulation is part of the result.
+ReferenceStatistic reference_statistic(const float* work, uint32_t rows,
+                                       const ReferenceRegion& region) {
+    float sum = 0.0f;
+    float sum2 = 0.0f;
+    for (uint32_t i = region.first_row; i <= region.last_row; ++i) {
+        for (uint32_t j = region.first_col; j <= region.last_col; ++j) {
+            const float v = work[i + rows * j];
+            sum = single_expr(sum) + v;
+            sum2 = single_expr(sum2) + single_expr(v) * v;
+        }
+    }
+    const float n = static_cast<float>(region.count);
+    const float mean = single_expr(sum) / n;
+    const float var = single_expr(sum2) / n - single_expr(mean) * mean;
+    const float q0 = single_expr(var) / (single_expr(mean) * mean);
+    return ReferenceStatistic{q0};
+}
+
+void coefficient_pass(const float* work, uint32_t rows, uint32_t cols,
+                      const NeighbourTables& tables, const DiffusionScratch& scratch, float q0) {
+    for (uint32_t j = 0; j < cols; ++j) {
+        const uint32_t column = rows * j;
+        const uint32_t left = rows * static_cast<uint32_t>(tables.col_left[j]);
+        const uint32_t right = rows * static_cast<uint32_t>(tables.col_right[j]);
+        for (uint32_t i = 0; i < rows; ++i) {
+            const uint32_t k = i + column;
+            const float c0 = work[k];
+            const float dU = single_expr(work[static_cast<uint32_t>(tables.row_up[i]) + column]) - c0;
+            const float dD = single_expr(work[static_cast<uint32_t>(tables.row_down[i]) + column]) - c0;
+            const float dL = single_expr(work[i + left]) - c0;
+            const float dR = single_expr(work[i + right]) - c0;
+            scratch.d_up[k] = dU;
+            scratch.d_down[k] = dD;
+            scratch.d_left[k] = dL;
+            scratch.d_right[k] = dR;
+
+            const float lap = (((single_expr(dU) + dD) + dL) + dR) / c0;
+            const float grad =
+                (((single_expr(dU) * dU + single_expr(dD) * dD) + single_expr(dL) * dL) +
+                 single_expr(dR) * dR) /
+                (single_expr(c0) * c0);
+            const float num = static_cast<float>(double_expr(0.5) * grad -
+                                                 double_expr(0.0625) * (single_expr(lap) * lap));
+            const float den = static_cast<float>(double_expr(1.0) + double_expr(0.25) * lap);
+            const float q = single_expr(num) / (single_expr(den) * den);
+            // q0d = (q0 + 1) * q0 is the same for every pixel of the iteration.
+            const float t = (single_expr(q) - q0) / ((single_expr(q0) + 1.0f) * q0);
+            const float c = static_cast<float>(double_expr(1.0) / (double_expr(1.0) + t));
+            scratch.coef[k] = clamp_coefficient(c);
+        }
+    }
+}
+
+// Reads only the stored differences, never neighbouring working values, so
+// no pixel sees an already-updated neighbour.
+void update_pass(float* work, uint32_t rows, uint32_t cols, const NeighbourTables& tables,
+                 const DiffusionScratch& scratch, float lambda) {
+    const double_expr step = double_expr(0.25) * lambda;
+    for (uint32_t j = 0; j < cols; ++j) {
+        const uint32_t column = rows * j;
+        const uint32_t right = rows * static_cast<uint32_t>(tables.col_right[j]);
+        for (uint32_t i = 0; i < rows; ++i) {
+            const uint32_t k = i + column;
+            const float cC = scratch.coef[k];
+            const float cD = scratch.coef[static_cast<uint32_t>(tables.row_down[i]) + column];
+            const float cR = scratch.coef[i + right];
+            const float div = ((single_expr(cC) * scratch.d_up[k] +
+                                single_expr(cD) * scratch.d_down[k]) +
+                               single_expr(cC) * scratch.d_left[k]) +
+                              single_expr(cR) * scratch.d_right[k];
+            work[k] = static_cast<float>(double_expr(work[k]) + step * div);
+        }
+    }
+}
+
+}  // namespace
+
+bool diffuse(const float* source, float* work, uint32_t rows, uint32_t cols,
+             const NeighbourTables& tables, const DiffusionScratch& scratch,
+             const DiffusionParams& params, ProgressStep progress) {
+    const uint32_t count = rows * cols;
+    for (uint32_t k = 0; k < count; ++k)
+        work[k] = static_cast<float>(exp(static_cast<double>(source[k])));
+
+    for (int32_t iteration = 0; iteration < params.iterations; ++iteration) {
+        const ReferenceStatistic statistic = reference_statistic(work, rows, params.region);
+        coefficient_pass(work, rows, cols, tables, scratch, statistic.q0);
+        update_pass(work, rows, cols, tables, scratch, params.lambda);
+        if (progress.advance != nullptr && !progress.advance(progress.context, iteration))
+            return false;
+    }
+
+    for (uint32_t k = 0; k < count; ++k) work[k] = log_pixel(work[k]);
+    return true;
+}

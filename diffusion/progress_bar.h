@@ -1,0 +1,29 @@
+// The filter's progress bar, shown through the host interpreter's "waitbar"
+// and "close" functions.
+#pragma once
+
+#include <stdint.h>
+
+#include "host_api.h"
+
+// The host arrays that live from open_bar to close_bar. Zero-initialise
+// before open_bar.
+struct ProgressBar {
+    mxArray* fraction;  // 1x1 double, shown by every "waitbar" call
+    mxArray* title;
+    mxArray* bar;       // the handle "waitbar" returned
+    double* value;      // fraction's data, written in place
+};
+
+// Opens the bar at 0. Returns false if the host's "waitbar" failed; the
+// caller still calls close_bar to release what was created.
+bool open_bar(ProgressBar* progress);
+
+// Shows the end of iteration `iteration` (0-based) of `iterations` (>= 1):
+// iteration / (iterations - 1), and 1 for a single iteration. Returns false
+// if "waitbar" failed, for instance because its window was closed.
+bool advance_bar(ProgressBar* progress, int32_t iteration, int32_t iterations);
+
+// Closes the bar (a failure to close is ignored: there is nothing left to
+// show) and destroys its host arrays.
+void close_bar(ProgressBar* progress);

@@ -1,0 +1,98 @@
+// mexrun: calls a plug-in once through the test host from the command line.
+//
+//   mexrun [--nlhs N] [--quiet] PLUGIN OUTPUT INPUT...
+//
+// Each INPUT is an array file or a double scalar written as d:VALUE
+// (d:3, d:-0.5, d:NaN, d:Inf). The result in slot 0 is written to OUTPUT as
+// an array file. Progress bar calls are shown on standard error. Exit
+// status: 0 on success, 1 when the plug-in raised an error (its identifier
+// and message go to standard error), 2 on a usage or file error.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "test_host.h"
+
+namespace {
+
+int usage() {
+    fprintf(stderr, "usage: mexrun [--nlhs N] [--quiet] PLUGIN OUTPUT INPUT...\n"
+                    "  INPUT: an array file, or d:VALUE for a double scalar\n");
+    return 2;
+}
+
+const char* show_progress(void* context, int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[],
+                          const char**) {
+    const bool quiet = context != nullptr;
+    if (nlhs >= 1) plhs[0] = testhost::make_scalar(1.0);
+    if (!quiet && nrhs >= 1) fprintf(stderr, "waitbar %.6f\n", mxGetScalar(prhs[0]));
+    return nullptr;
+}
+
+const char* close_progress(void* context, int, mxArray*[], int, mxArray*[], const char**) {
+    if (context == nullptr) fprintf(stderr, "close\n");
+    return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int nlhs = 1;
+    bool quiet = false;
+    int arg = 1;
+    for (; arg < argc && strncmp(argv[arg], "--", 2) == 0; ++arg) {
+        if (strcmp(argv[arg], "--nlhs") == 0 && arg + 1 < argc) {
+            nlhs = atoi(argv[++arg]);
+        } else if (strcmp(argv[arg], "--quiet") == 0) {
+            quiet = true;
+        } else {
+            return usage();
+        }
+    }
+    if (argc - arg < 2) return usage();
+    const std::string plugin_path = argv[arg];
+    const std::string output_path = argv[arg + 1];
+
+    std::vector<mxArray*> inputs;
+    for (int k = arg + 2; k < argc; ++k) {
+        std::string error;
+        mxArray* input = strncmp(argv[k], "d:", 2) == 0
+                             ? testhost::make_scalar(strtod(argv[k] + 2, nullptr))
+                             : testhost::read_array_file(argv[k], &error);
+        if (input == nullptr) {
+            fprintf(stderr, "mexrun: %s\n", error.c_str());
+            return 2;
+        }
+        inputs.push_back(input);
+    }
+
+    std::string error;
+    const testhost::Plugin plugin = testhost::load_plugin(plugin_path, &error);
+    if (plugin.entry == nullptr) {
+        fprintf(stderr, "mexrun: %s\n", error.c_str());
+        return 2;
+    }
+    void* quiet_context = quiet ? &quiet : nullptr;
+    standin_register_function("waitbar", show_progress, quiet_context);
+    standin_register_function("close", close_progress, quiet_context);
+
+    const testhost::CallResult result = testhost::call(plugin, nlhs, inputs);
+    if (!result.ok) {
+        fprintf(stderr, "error %s: %s\n", result.error_id.c_str(), result.error_message.c_str());
+        return 1;
+    }
+    if (result.result == nullptr) {
+        fprintf(stderr, "mexrun: the plug-in returned nothing in slot 0\n");
+        return 1;
+    }
+    if (!testhost::write_array_file(output_path, result.result)) {
+        fprintf(stderr, "mexrun: cannot write %s\n", output_path.c_str());
+        return 2;
+    }
+    mxDestroyArray(result.result);
+    for (mxArray* input : inputs) mxDestroyArray(input);
+    return 0;
+}

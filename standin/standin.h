@@ -1,0 +1,56 @@
+// What our stand-in host offers beyond the host operations the plug-ins
+// use: the extra array queries the test host needs, and the hooks through
+// which it accounts for arrays, catches raised errors and provides
+// interpreter functions.
+#pragma once
+
+#include <setjmp.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#include "mex_host.h"
+
+extern "C" {
+
+// --- libmx ---------------------------------------------------------------
+// A new array of any class (sparse only for double and logical), zero-filled.
+mxArray* standin_create_array(mxClassID class_id, int ndim, const size_t* dims, bool complex,
+                              bool sparse);
+void* mxGetData(const mxArray* array);
+void* mxGetImagData(const mxArray* array);
+size_t mxGetElementSize(const mxArray* array);
+int mxGetNumberOfDimensions(const mxArray* array) MEX_BIND_700(mxGetNumberOfDimensions);
+// The dimension vector in full width, and the data of a character array.
+const size_t* standin_dimensions(const mxArray* array);
+const char* standin_string(const mxArray* array);  // null unless created by mxCreateString
+
+// Every array carries the serial number of its creation. Arrays created at
+// or after `first_serial`, other than `keep`, that are still alive are
+// destroyed; the count of them is returned.
+uint64_t standin_next_serial(void);
+size_t standin_release_since(uint64_t first_serial, const mxArray* keep);
+size_t standin_live_arrays(void);
+bool standin_is_live(const mxArray* array);
+
+// Exception arrays, as mexCallMATLABWithTrap returns them.
+mxArray* standin_create_exception(const char* identifier, const char* message);
+const char* standin_exception_identifier(const mxArray* array);  // null if not one
+const char* standin_exception_message(const mxArray* array);
+
+// --- libmex --------------------------------------------------------------
+// An interpreter function: fills plhs[0 .. nlhs-1] and returns null, or
+// returns the identifier of the error it raises (its message in *message).
+typedef const char* (*standin_function)(void* context, int nlhs, mxArray* plhs[], int nrhs,
+                                        mxArray* prhs[], const char** message);
+void standin_register_function(const char* name, standin_function function, void* context);
+void standin_clear_functions(void);
+
+// Where a raised error unwinds to: mexErrMsgIdAndTxt, and mexCallMATLAB on
+// failure, record the error and longjmp to `target` with value 1. Without a
+// target a raised error is printed and the process aborts.
+void standin_set_error_target(jmp_buf* target);
+const char* standin_error_identifier(void);
+const char* standin_error_message(void);
+// Warnings issued through mexWarnMsgIdAndTxt since the last call of this.
+size_t standin_take_warning_count(void);
+}
