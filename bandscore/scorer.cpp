@@ -2,13 +2,17 @@
 
 #include <math.h>
 
-namespace {
-
-// Candidate row `index` of a run starting at `offset`: the sum truncated
-// toward zero. Valid only where candidate_rows_in_range holds.
 int32_t candidate_row(int32_t index, double offset) {
     return static_cast<int32_t>(static_cast<double>(index) + offset);
 }
+
+double span_prior(double span, double span_mean, double span_sd, double prior_weight) {
+    const double z = (span - span_mean) / span_sd;
+    const double g = exp(z * z * -0.5);
+    return g * prior_weight;
+}
+
+namespace {
 
 bool fits_int32(double value) { return value > -2147483649.0 && value < 2147483648.0; }
 bool fits_int32(int64_t value) { return value >= INT32_MIN && value <= INT32_MAX; }
@@ -70,8 +74,8 @@ bool admissible_rows_in_image(int32_t rows, int32_t cols, const BandScoreParams&
     return true;
 }
 
-void score_bands(const double* image, int32_t rows, int32_t cols, const BandScoreParams& params,
-                 double* scores) {
+void score_bands_reference(const double* image, int32_t rows, int32_t cols,
+                           const BandScoreParams& params, double* scores) {
     const int32_t A = params.top_count;
     const int32_t B = params.bottom_count;
     if (A <= 0 || B <= 0) return;
@@ -91,9 +95,8 @@ void score_bands(const double* image, int32_t rows, int32_t cols, const BandScor
                 // Summed afresh for every cell, left to right from the top row.
                 double sum = 0.0;
                 for (int32_t r = top; r <= bottom; ++r) sum = sum + column[r];
-                const double z = (s - params.span_mean[c]) / params.span_sd[c];
-                const double g = exp(z * z * -0.5);
-                cell = g * params.prior_weight + sum / static_cast<double>(span + 1);
+                cell = span_prior(s, params.span_mean[c], params.span_sd[c], params.prior_weight) +
+                       sum / static_cast<double>(span + 1);
             }
         }
     }

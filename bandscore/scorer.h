@@ -16,6 +16,8 @@
 
 #include <stdint.h>
 
+#include "fast_paths.h"
+
 constexpr double kInadmissibleScore = -999999.0;
 
 struct BandScoreParams {
@@ -51,6 +53,27 @@ bool admissible_rows_in_image(int32_t rows, int32_t cols, const BandScoreParams&
                               BandPair* offending);
 
 // Fills all A * B * cols cells. Requires both checks above to pass and
-// A * B * cols < 2^31 and rows * cols < 2^31.
+// A * B * cols < 2^31 and rows * cols < 2^31. Takes the fastest path this
+// machine has (score_bands_with and kAutomaticPath).
 void score_bands(const double* image, int32_t rows, int32_t cols, const BandScoreParams& params,
                  double* scores);
+
+// The same on the path `choice` names; every path gives the bits of
+// score_bands_reference. The fast paths write the cells in storage order,
+// carry each top's sum from one bottom to the next (the same additions in
+// the same order) and take the span term once per span and column; they
+// fall back to the plain loop if their few buffers cannot be allocated.
+void score_bands_with(const PathChoice& choice, const double* image, int32_t rows, int32_t cols,
+                      const BandScoreParams& params, double* scores);
+
+// The plain loop: every cell summed afresh from its top row, cells visited
+// b fastest. It defines every result bit.
+void score_bands_reference(const double* image, int32_t rows, int32_t cols,
+                           const BandScoreParams& params, double* scores);
+
+// Steps of the plain loop that the fast paths share.
+// Candidate row `index` of a run starting at `offset`: the sum truncated
+// toward zero. Valid only where candidate_rows_in_range holds.
+int32_t candidate_row(int32_t index, double offset);
+// The weighted span preference prior_weight * exp(-z*z/2) of a span.
+double span_prior(double span, double span_mean, double span_sd, double prior_weight);

@@ -109,12 +109,24 @@ void update_pass(float* work, uint32_t rows, uint32_t cols, const NeighbourTable
 
 }  // namespace
 
-bool diffuse(const float* source, float* work, uint32_t rows, uint32_t cols,
-             const NeighbourTables& tables, const DiffusionScratch& scratch,
-             const DiffusionParams& params, ProgressStep progress) {
-    const uint32_t count = rows * cols;
-    for (uint32_t k = 0; k < count; ++k)
+float reference_q0(const float* work, uint32_t rows, const ReferenceRegion& region) {
+    return reference_statistic(work, rows, region).q0;
+}
+
+void exponentiate_pixels(const float* source, float* work, uint32_t begin, uint32_t end) {
+    for (uint32_t k = begin; k < end; ++k)
         work[k] = static_cast<float>(exp(static_cast<double>(source[k])));
+}
+
+void take_logarithms(float* work, uint32_t begin, uint32_t end) {
+    for (uint32_t k = begin; k < end; ++k) work[k] = log_pixel(work[k]);
+}
+
+bool diffuse_reference(const float* source, float* work, uint32_t rows, uint32_t cols,
+                       const NeighbourTables& tables, const DiffusionScratch& scratch,
+                       const DiffusionParams& params, ProgressStep progress) {
+    const uint32_t count = rows * cols;
+    exponentiate_pixels(source, work, 0, count);
 
     for (int32_t iteration = 0; iteration < params.iterations; ++iteration) {
         const ReferenceStatistic statistic = reference_statistic(work, rows, params.region);
@@ -124,6 +136,6 @@ bool diffuse(const float* source, float* work, uint32_t rows, uint32_t cols,
             return false;
     }
 
-    for (uint32_t k = 0; k < count; ++k) work[k] = log_pixel(work[k]);
+    take_logarithms(work, 0, count);
     return true;
 }

@@ -11,6 +11,8 @@
 
 #include <stdint.h>
 
+#include "fast_paths.h"
+
 // Neighbour tables: row_up and row_down have `rows` entries, col_left and
 // col_right have `cols` entries.
 struct NeighbourTables {
@@ -63,7 +65,32 @@ void build_neighbour_tables(uint32_t rows, uint32_t cols, const NeighbourTables&
 // Filters `source` (log intensities) into `work` (same size): exponentiate,
 // run the iterations, take the logarithm. `progress.advance` may be null.
 // Returns false if the progress step stopped the filter, in which case
-// `work` holds no meaningful result.
+// `work` holds no meaningful result. Takes the fastest path this machine
+// has (diffuse_with and kAutomaticPath).
 bool diffuse(const float* source, float* work, uint32_t rows, uint32_t cols,
              const NeighbourTables& tables, const DiffusionScratch& scratch,
              const DiffusionParams& params, ProgressStep progress);
+
+// The same on the path `choice` names; every path gives the bits of
+// diffuse_reference. The progress step always runs on the calling thread.
+// The fast paths need the tables as build_neighbour_tables makes them and
+// take the plain loops for any other tables. They use the scratch planes
+// for a few columns of their own, so the planes hold nothing meaningful
+// afterwards.
+bool diffuse_with(const PathChoice& choice, const float* source, float* work, uint32_t rows,
+                  uint32_t cols, const NeighbourTables& tables, const DiffusionScratch& scratch,
+                  const DiffusionParams& params, ProgressStep progress);
+
+// The plain loops: a two-pass sweep per iteration through the five scratch
+// planes. They define every result bit.
+bool diffuse_reference(const float* source, float* work, uint32_t rows, uint32_t cols,
+                       const NeighbourTables& tables, const DiffusionScratch& scratch,
+                       const DiffusionParams& params, ProgressStep progress);
+
+// Steps of the plain loops that the fast paths share.
+// q0 of the reference region: the serial row-by-row sum over `work`.
+float reference_q0(const float* work, uint32_t rows, const ReferenceRegion& region);
+// work[k] = (float) exp((double) source[k]) for begin <= k < end.
+void exponentiate_pixels(const float* source, float* work, uint32_t begin, uint32_t end);
+// The final logarithm of work[k] for begin <= k < end.
+void take_logarithms(float* work, uint32_t begin, uint32_t end);

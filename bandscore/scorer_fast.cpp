@@ -1,0 +1,280 @@
+// The fast paths of the scorer.
+//
+// The plain loop sums every cell afresh and visits the cells b fastest,
+// A cells apart. Here, within a column, the cells are written in storage
+// order (a fastest, then b) and every top keeps its running sum:
+//
+// - The span bottom - top grows with b and shrinks with a, so for each
+//   bottom the admissible tops form one run [begin, finish), and both ends
+//   only move forward as b grows. Cells outside the run get the sentinel.
+// - A top that was admissible for the previous bottom extends its sum by
+//   the rows that the new bottom adds, one addition per row in increasing
+//   row order. A top that enters the run starts its sum at 0.0 and adds its
+//   rows from the top down. Either way the sum of cell (a, b) is the plain
+//   loop's left-to-right sum over rows top .. bottom, with the same bits,
+//   and only rows that an admissible pair reads are touched.
+// - The span term depends only on the column and the span, so it is taken
+//   once per span and column.
+//
+// Vectors hold several tops of one bottom; threads take blocks of columns.
+#include <stdlib.h>
+
+#include "scorer.h"
+
+#if !FAST_PATHS_AVAILABLE
+
+void score_bands_with(const PathChoice&, const double* image, int32_t rows, int32_t cols,
+                      const BandScoreParams& params, double* scores) {
+    score_bands_reference(image, rows, cols, params, scores);
+}
+
+#else
+
+#include <string.h>
+
+#define ALWAYS_INLINE __attribute__((always_inline)) inline
+
+namespace {
+
+// Below this many cells the automatic choice keeps to one thread.
+constexpr int64_t kSmallVolume = 1 << 16;
+
+// The helpers below handle vectors by value but are always inlined into
+// functions built for the vector width they use, so no vector crosses a
+// call and the ABI note GCC gives for such signatures does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+template <int W>
+struct VectorType;
+template <>
+struct VectorType<2> {
+    typedef double D __attribute__((vector_size(16)));
+};
+template <>
+struct VectorType<4> {
+    typedef double D __attribute__((vector_size(32)));
+};
+template <>
+struct VectorType<8> {
+    typedef double D __attribute__((vector_size(64)));
+};
+
+// W tops of one bottom at once.
+template <int W>
+struct Lanes {
+    typedef typename VectorType<W>::D D;
+    static ALWAYS_INLINE D load(const double* p) {
+        D v;
+        memcpy(&v, p, sizeof v);
+        return v;
+    }
+    static ALWAYS_INLINE void store(double* p, D v) { memcpy(p, &v, sizeof v); }
+    static ALWAYS_INLINE D splat(double x) { return D{} + x; }
+    // sums + value in the lanes whose top is at or above `row`; the other
+    // lanes keep their sums.
+    static ALWAYS_INLINE D add_where_reached(D sums, D tops, double row, double value) {
+        return tops <= splat(row) ? sums + value : sums;
+    }
+    // The span term of each lane's span, looked up in the column's table.
+    static ALWAYS_INLINE D gather(const double* table, D index) {
+        D v;
+        for (int l = 0; l < W; ++l) v[l] = table[static_cast<int32_t>(index[l])];
+        return v;
+    }
+};
+
+template <>
+struct Lanes<1> {
+    typedef double D;
+    static ALWAYS_INLINE D load(const double* p) { return *p; }
+    static ALWAYS_INLINE void store(double* p, D v) { *p = v; }
+    static ALWAYS_INLINE D splat(double x) { return x; }
+    static ALWAYS_INLINE D add_where_reached(D sums, D tops, double row, double value) {
+        return tops <= row ? sums + value : sums;
+    }
+    static ALWAYS_INLINE D gather(const double* table, D index) {
+        return table[static_cast<int32_t>(index)];
+    }
+};
+
+// What the members of one scoring call share.
+struct ScoreCall {
+    const double* image;
+    int32_t rows;
+    int32_t cols;
+    BandScoreParams params;
+    double* scores;
+    const double* tops;     // A candidate top rows, as doubles (exact)
+    const int32_t* bottoms;  // B candidate bottom rows
+    int32_t span_low;        // the smallest span of any pair
+    int32_t span_count;      // spans span_low .. span_low + span_count - 1
+    double* member_memory;   // per member: A sums, then span_count span terms
+};
+
+template <int W>
+ALWAYS_INLINE void fill(double* cells, int32_t begin, int32_t end, double value) {
+    typedef Lanes<W> L;
+    int32_t a = begin;
+    for (; a + W <= end; a += W) L::store(cells + a, L::splat(value));
+    for (; a < end; ++a) cells[a] = value;
+}
+
+// For tops begin .. end - 1 that were admissible for the previous bottom:
+// add rows first_row .. last_row, each to the sums of the tops it reaches.
+template <int W>
+ALWAYS_INLINE void extend_sums(double* sums, const double* tops, int32_t begin, int32_t end,
+                               const double* column, int32_t first_row, int32_t last_row) {
+    typedef Lanes<W> L;
+    typedef Lanes<1> S;
+    for (int32_t r = first_row; r <= last_row; ++r) {
+        const double row = static_cast<double>(r);
+        const double value = column[r];
+        int32_t a = begin;
+        for (; a + W <= end; a += W)
+            L::store(sums + a, L::add_where_reached(L::load(sums + a), L::load(tops + a), row, value));
+        for (; a < end; ++a) sums[a] = S::add_where_reached(sums[a], tops[a], row, value);
+    }
+}
+
+// Cells of tops begin .. end - 1 for `bottom`: the span term plus the mean.
+template <int W>
+ALWAYS_INLINE void score_run(double* cells, const double* sums, const double* tops, int32_t begin,
+                             int32_t end, double bottom, const double* terms, double span_low) {
+    typedef Lanes<W> L;
+    typedef Lanes<1> S;
+    int32_t a = begin;
+    for (; a + W <= end; a += W) {
+        // bottom - top is exact in double, as is the span + 1 that divides.
+        const typename L::D s = bottom - L::load(tops + a);
+        L::store(cells + a, L::gather(terms, s - span_low) + L::load(sums + a) / (s + 1.0));
+    }
+    for (; a < end; ++a) {
+        const double s = bottom - tops[a];
+        cells[a] = S::gather(terms, s - span_low) + sums[a] / (s + 1.0);
+    }
+}
+
+template <int W>
+ALWAYS_INLINE void score_member(void* context, const TeamMember& member) {
+    const ScoreCall& call = *static_cast<const ScoreCall*>(context);
+    const BandScoreParams& params = call.params;
+    const int32_t A = params.top_count;
+    const int32_t B = params.bottom_count;
+    double* sums = call.member_memory +
+                   static_cast<size_t>(member.index) * (static_cast<size_t>(A) + call.span_count);
+    double* terms = sums + A;
+    const int32_t first = static_cast<int32_t>(static_cast<int64_t>(call.cols) * member.index /
+                                               member.count);
+    const int32_t end = static_cast<int32_t>(static_cast<int64_t>(call.cols) *
+                                             (member.index + 1) / member.count);
+    const double* tops = call.tops;
+    for (int32_t c = first; c < end; ++c) {
+        const double* column = call.image + static_cast<size_t>(call.rows) * c;
+        double* plane = call.scores + static_cast<size_t>(A) * B * c;
+        const double span_min = params.span_min[c];
+        const double span_max = params.span_max[c];
+        // A pair is admissible unless span_min > span or span > span_max; a
+        // NaN limit excludes nothing.
+        for (int32_t k = 0; k < call.span_count; ++k) {
+            const double s = static_cast<double>(call.span_low + k);
+            terms[k] = span_min > s || s > span_max
+                           ? 0.0
+                           : span_prior(s, params.span_mean[c], params.span_sd[c],
+                                        params.prior_weight);
+        }
+        int32_t begin = 0;        // first top whose span is not above span_max
+        int32_t reach = 0;        // first top whose span is below span_min
+        int32_t previous_end = 0;  // end of the previous bottom's run
+        for (int32_t b = 0; b < B; ++b) {
+            const int32_t bottom = call.bottoms[b];
+            const double bottom_row = static_cast<double>(bottom);
+            while (begin < A && bottom_row - tops[begin] > span_max) ++begin;
+            while (reach < A && !(span_min > bottom_row - tops[reach])) ++reach;
+            const int32_t finish = reach > begin ? reach : begin;
+            double* cells = plane + static_cast<size_t>(A) * b;
+
+            // Tops still in the run take the new rows; tops entering it sum
+            // their rows from the top.
+            const int32_t kept = previous_end > begin ? previous_end : begin;
+            if (b > 0) extend_sums<W>(sums, tops, begin, kept, column, call.bottoms[b - 1] + 1, bottom);
+            for (int32_t a = kept; a < finish; ++a) {
+                double sum = 0.0;
+                for (int32_t r = static_cast<int32_t>(tops[a]); r <= bottom; ++r) sum = sum + column[r];
+                sums[a] = sum;
+            }
+            previous_end = finish;
+
+            fill<W>(cells, 0, begin, kInadmissibleScore);
+            score_run<W>(cells, sums, tops, begin, finish, bottom_row, terms,
+                         static_cast<double>(call.span_low));
+            fill<W>(cells, finish, A, kInadmissibleScore);
+        }
+    }
+}
+
+void score_member_baseline(void* context, const TeamMember& member) {
+    score_member<2>(context, member);
+}
+
+__attribute__((target("avx2"))) void score_member_avx2(void* context, const TeamMember& member) {
+    score_member<4>(context, member);
+}
+
+__attribute__((target("avx512f"))) void score_member_avx512(void* context,
+                                                           const TeamMember& member) {
+    score_member<8>(context, member);
+}
+
+}  // namespace
+
+void score_bands_with(const PathChoice& choice, const double* image, int32_t rows, int32_t cols,
+                      const BandScoreParams& params, double* scores) {
+    const int32_t A = params.top_count;
+    const int32_t B = params.bottom_count;
+    const CpuPath path = resolve_cpu_path(choice.path);
+    if (path == CpuPath::kPlain || !cpu_path_supported(path)) {
+        score_bands_reference(image, rows, cols, params, scores);
+        return;
+    }
+    if (A <= 0 || B <= 0 || cols <= 0) return;
+
+    int32_t threads = requested_threads(choice);
+    if (choice.threads <= 0 && static_cast<int64_t>(A) * B * cols < kSmallVolume) threads = 1;
+    if (threads > cols) threads = cols;
+
+    // Candidate rows grow with their index, so the spans of all pairs lie
+    // between these two; candidate_rows_in_range keeps both in 32 bits.
+    const int32_t span_low = candidate_row(0, params.bottom_offset) - candidate_row(A - 1, params.top_offset);
+    const int32_t span_high = candidate_row(B - 1, params.bottom_offset) - candidate_row(0, params.top_offset);
+    const int64_t span_count = static_cast<int64_t>(span_high) - span_low + 1;
+    const size_t member_size = static_cast<size_t>(A) + static_cast<size_t>(span_count);
+    double* tops = static_cast<double*>(malloc(sizeof(double) * A));
+    int32_t* bottoms = static_cast<int32_t*>(malloc(sizeof(int32_t) * B));
+    double* member_memory = static_cast<double*>(malloc(sizeof(double) * member_size * threads));
+    if (tops == nullptr || bottoms == nullptr || member_memory == nullptr) {
+        free(tops);
+        free(bottoms);
+        free(member_memory);
+        score_bands_reference(image, rows, cols, params, scores);
+        return;
+    }
+    for (int32_t a = 0; a < A; ++a) tops[a] = static_cast<double>(candidate_row(a, params.top_offset));
+    for (int32_t b = 0; b < B; ++b) bottoms[b] = candidate_row(b, params.bottom_offset);
+
+    ScoreCall call{image,  rows,      cols,     params, scores, tops, bottoms, span_low,
+                   static_cast<int32_t>(span_count), member_memory};
+    TeamBody body = path == CpuPath::kAvx512 ? score_member_avx512
+                    : path == CpuPath::kAvx2 ? score_member_avx2
+                                             : score_member_baseline;
+    run_team(threads, body, &call);
+    free(tops);
+    free(bottoms);
+    free(member_memory);
+}
+
+#endif
+
+void score_bands(const double* image, int32_t rows, int32_t cols, const BandScoreParams& params,
+                 double* scores) {
+    score_bands_with(kAutomaticPath, image, rows, cols, params, scores);
+}

@@ -1,0 +1,361 @@
+// The fast paths of the diffusion kernel.
+//
+// The plain loops make two passes over five scratch planes per iteration.
+// The fast paths make one sweep over the columns instead: the coefficients
+// of column j + 1 are computed just before column j is updated, from the
+// working values that are still old there, and the differences are taken
+// again from those old values rather than stored. A sweep keeps a few
+// columns of its own (the old values of the column to its left, the
+// coefficients of the current and the next column), so each iteration
+// streams the working plane once in and once out. Every value is computed
+// by the same operations, in the same precision and order, as in the plain
+// loops; vectors only compute several pixels of a column at once, and the
+// border rows go through the same formula one pixel at a time.
+//
+// Threads take contiguous blocks of columns. Before a sweep each thread
+// copies the old columns it needs from its neighbours' blocks (the halo),
+// then all threads sweep at once. The reference statistic, the progress
+// step and every call into the caller stay on the calling thread.
+#include <string.h>
+
+#include "kernel.h"
+
+#if !FAST_PATHS_AVAILABLE
+
+bool diffuse_with(const PathChoice&, const float* source, float* work, uint32_t rows,
+                  uint32_t cols, const NeighbourTables& tables, const DiffusionScratch& scratch,
+                  const DiffusionParams& params, ProgressStep progress) {
+    return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress);
+}
+
+#else
+
+#define ALWAYS_INLINE __attribute__((always_inline)) inline
+
+namespace {
+
+// Below this many pixels the automatic choice keeps to one thread.
+constexpr uint64_t kSmallImage = 1u << 16;
+
+// The helpers below handle vectors by value but are always inlined into
+// functions built for the vector width they use, so no vector crosses a
+// call and the ABI note GCC gives for such signatures does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+template <int W>
+struct VectorTypes;
+template <>
+struct VectorTypes<4> {
+    typedef float F __attribute__((vector_size(16)));
+    typedef double D __attribute__((vector_size(32)));
+};
+template <>
+struct VectorTypes<8> {
+    typedef float F __attribute__((vector_size(32)));
+    typedef double D __attribute__((vector_size(64)));
+};
+template <>
+struct VectorTypes<16> {
+    typedef float F __attribute__((vector_size(64)));
+    typedef double D __attribute__((vector_size(128)));
+};
+
+// W pixels of a column at once: single-precision lanes F and the
+// double-precision lanes D of the same pixels.
+template <int W>
+struct Lanes {
+    typedef typename VectorTypes<W>::F F;
+    typedef typename VectorTypes<W>::D D;
+    static ALWAYS_INLINE F load(const float* p) {
+        F v;
+        memcpy(&v, p, sizeof v);
+        return v;
+    }
+    static ALWAYS_INLINE void store(float* p, F v) { memcpy(p, &v, sizeof v); }
+    static ALWAYS_INLINE D widen(F v) { return __builtin_convertvector(v, D); }
+    static ALWAYS_INLINE F narrow(D v) { return __builtin_convertvector(v, F); }
+    static ALWAYS_INLINE F clamp(F c) {
+        const F zero = F{};
+        const F one = zero + 1.0f;
+        const F upper = c > one ? one : c;
+        return c < zero ? zero : upper;
+    }
+};
+
+template <>
+struct Lanes<1> {
+    typedef float F;
+    typedef double D;
+    static ALWAYS_INLINE F load(const float* p) { return *p; }
+    static ALWAYS_INLINE void store(float* p, F v) { *p = v; }
+    static ALWAYS_INLINE D widen(F v) { return static_cast<double>(v); }
+    static ALWAYS_INLINE F narrow(D v) { return static_cast<float>(v); }
+    static ALWAYS_INLINE F clamp(F c) { return clamp_coefficient(c); }
+};
+
+// The stored conductance of a pixel with working value c0 and neighbours
+// up, down, left, right: the coefficient pass, operation for operation.
+template <int W>
+ALWAYS_INLINE typename Lanes<W>::F conductance(typename Lanes<W>::F c0, typename Lanes<W>::F up,
+                                               typename Lanes<W>::F down,
+                                               typename Lanes<W>::F left,
+                                               typename Lanes<W>::F right, float q0, float q0d) {
+    typedef Lanes<W> L;
+    typedef typename L::F F;
+    const F dU = up - c0;
+    const F dD = down - c0;
+    const F dL = left - c0;
+    const F dR = right - c0;
+    const F lap = (((dU + dD) + dL) + dR) / c0;
+    const F grad = (((dU * dU + dD * dD) + dL * dL) + dR * dR) / (c0 * c0);
+    const F num = L::narrow(0.5 * L::widen(grad) - 0.0625 * L::widen(lap * lap));
+    const F den = L::narrow(1.0 + 0.25 * L::widen(lap));
+    const F q = num / (den * den);
+    const F t = (q - q0) / q0d;
+    const F c = L::narrow(1.0 / (1.0 + L::widen(t)));
+    return L::clamp(c);
+}
+
+// The updated working value of a pixel: the update pass, operation for
+// operation, with the differences taken again from the old values.
+template <int W>
+ALWAYS_INLINE typename Lanes<W>::F updated(typename Lanes<W>::F c0, typename Lanes<W>::F up,
+                                           typename Lanes<W>::F down, typename Lanes<W>::F left,
+                                           typename Lanes<W>::F right, typename Lanes<W>::F cC,
+                                           typename Lanes<W>::F cD, typename Lanes<W>::F cR,
+                                           double step) {
+    typedef Lanes<W> L;
+    typedef typename L::F F;
+    const F dU = up - c0;
+    const F dD = down - c0;
+    const F dL = left - c0;
+    const F dR = right - c0;
+    const F div = ((cC * dU + cD * dD) + cC * dL) + cR * dR;
+    return L::narrow(L::widen(c0) + step * L::widen(div));
+}
+
+// Coefficients of one column from the old values of its left, own and
+// right columns. Row 0 is its own upper neighbour and row rows - 1 its own
+// lower one, as the neighbour tables say.
+template <int W>
+ALWAYS_INLINE void coefficient_column(const float* left, const float* centre, const float* right,
+                                      uint32_t rows, float q0, float q0d, float* coef) {
+    typedef Lanes<W> L;
+    typedef Lanes<1> S;
+    const uint32_t last = rows - 1;
+    if (rows == 1) {
+        coef[0] = conductance<1>(centre[0], centre[0], centre[0], left[0], right[0], q0, q0d);
+        return;
+    }
+    coef[0] = conductance<1>(centre[0], centre[0], centre[1], left[0], right[0], q0, q0d);
+    uint32_t i = 1;
+    for (; i + W <= last; i += W)
+        L::store(coef + i, conductance<W>(L::load(centre + i), L::load(centre + i - 1),
+                                          L::load(centre + i + 1), L::load(left + i),
+                                          L::load(right + i), q0, q0d));
+    for (; i < last; ++i)
+        coef[i] = conductance<1>(S::load(centre + i), S::load(centre + i - 1),
+                                 S::load(centre + i + 1), left[i], right[i], q0, q0d);
+    coef[last] =
+        conductance<1>(centre[last], centre[last - 1], centre[last], left[last], right[last], q0, q0d);
+}
+
+// Updates one column into `out` from the old values of its left, own and
+// right columns, its own coefficients and those of its right neighbour.
+template <int W>
+ALWAYS_INLINE void update_column(const float* left, const float* centre, const float* right,
+                                 const float* coef, const float* coef_right, uint32_t rows,
+                                 double step, float* out) {
+    typedef Lanes<W> L;
+    typedef Lanes<1> S;
+    const uint32_t last = rows - 1;
+    if (rows == 1) {
+        out[0] = updated<1>(centre[0], centre[0], centre[0], left[0], right[0], coef[0], coef[0],
+                            coef_right[0], step);
+        return;
+    }
+    out[0] = updated<1>(centre[0], centre[0], centre[1], left[0], right[0], coef[0], coef[1],
+                        coef_right[0], step);
+    uint32_t i = 1;
+    for (; i + W <= last; i += W)
+        L::store(out + i, updated<W>(L::load(centre + i), L::load(centre + i - 1),
+                                     L::load(centre + i + 1), L::load(left + i), L::load(right + i),
+                                     L::load(coef + i), L::load(coef + i + 1),
+                                     L::load(coef_right + i), step));
+    for (; i < last; ++i)
+        out[i] = updated<1>(S::load(centre + i), S::load(centre + i - 1), S::load(centre + i + 1),
+                            left[i], right[i], coef[i], coef[i + 1], coef_right[i], step);
+    out[last] = updated<1>(centre[last], centre[last - 1], centre[last], left[last], right[last],
+                           coef[last], coef[last], coef_right[last], step);
+}
+
+// Whether the tables are the ones build_neighbour_tables makes, which the
+// sweep assumes.
+bool standard_tables(uint32_t rows, uint32_t cols, const NeighbourTables& tables) {
+    for (uint32_t i = 0; i < rows; ++i) {
+        if (tables.row_up[i] != static_cast<int32_t>(i == 0 ? 0 : i - 1)) return false;
+        if (tables.row_down[i] != static_cast<int32_t>(i + 1 < rows ? i + 1 : i)) return false;
+    }
+    for (uint32_t j = 0; j < cols; ++j) {
+        if (tables.col_left[j] != static_cast<int32_t>(j == 0 ? 0 : j - 1)) return false;
+        if (tables.col_right[j] != static_cast<int32_t>(j + 1 < cols ? j + 1 : j)) return false;
+    }
+    return true;
+}
+
+// What the members of one filter call share. q0 and stopped are written by
+// member 0 (the calling thread) before a team barrier and read after it.
+struct FilterCall {
+    const float* source;
+    float* work;
+    uint32_t rows;
+    uint32_t cols;
+    DiffusionScratch scratch;
+    DiffusionParams params;
+    ProgressStep progress;
+    float q0;
+    bool stopped;
+};
+
+// Column `slot` of the scratch planes, taken as 5 * cols columns of `rows`
+// floats.
+float* scratch_column(const FilterCall& call, uint32_t slot) {
+    float* const planes[5] = {call.scratch.d_up, call.scratch.d_down, call.scratch.d_left,
+                              call.scratch.d_right, call.scratch.coef};
+    return planes[slot / call.cols] + static_cast<size_t>(call.rows) * (slot % call.cols);
+}
+
+uint32_t share(uint32_t total, int32_t part, int32_t parts) {
+    return static_cast<uint32_t>(static_cast<uint64_t>(total) * static_cast<uint32_t>(part) /
+                                 static_cast<uint32_t>(parts));
+}
+
+// One member's part of a filter call: its share of the pixels for the
+// exponentiation and the logarithm, its block of columns for the sweeps.
+template <int W>
+ALWAYS_INLINE void filter_member(void* context, const TeamMember& member) {
+    FilterCall& call = *static_cast<FilterCall*>(context);
+    float* const work = call.work;
+    const uint32_t rows = call.rows;
+    const uint32_t cols = call.cols;
+    const size_t column_bytes = sizeof(float) * rows;
+    const uint32_t pixels = rows * cols;
+    exponentiate_pixels(call.source, work, share(pixels, member.index, member.count),
+                        share(pixels, member.index + 1, member.count));
+
+    // Member m uses scratch columns 6m .. 6m + 5; the last member needs no
+    // halo to its right, so the team needs 6 * count - 2 <= 5 * cols.
+    const uint32_t first = share(cols, member.index, member.count);
+    const uint32_t end = share(cols, member.index + 1, member.count);
+    const uint32_t slot = 6u * static_cast<uint32_t>(member.index);
+    float* prev = scratch_column(call, slot);
+    float* save = scratch_column(call, slot + 1);
+    float* coef = scratch_column(call, slot + 2);
+    float* coef_next = scratch_column(call, slot + 3);
+    float* halo = end < cols ? scratch_column(call, slot + 4) : nullptr;
+    float* halo_next = end < cols ? scratch_column(call, slot + 5) : nullptr;
+    auto right_of = [cols](uint32_t j) { return j + 1 < cols ? j + 1 : j; };
+    // Old values of column c, for a column not yet updated in this sweep.
+    auto old_column = [&](uint32_t c) -> const float* {
+        if (c < end) return work + static_cast<size_t>(rows) * c;
+        return c == end ? halo : halo_next;
+    };
+    const double step = 0.25 * static_cast<double>(call.params.lambda);
+    const int32_t iterations = call.params.iterations;
+    team_wait(member);
+
+    for (int32_t iteration = 0; iteration < iterations; ++iteration) {
+        if (member.index == 0) {
+            if (iteration > 0 && call.progress.advance != nullptr &&
+                !call.progress.advance(call.progress.context, iteration - 1))
+                call.stopped = true;
+            else
+                call.q0 = reference_q0(work, rows, call.params.region);
+        }
+        memcpy(prev, work + static_cast<size_t>(rows) * (first == 0 ? 0 : first - 1), column_bytes);
+        if (end < cols) {
+            memcpy(halo, work + static_cast<size_t>(rows) * end, column_bytes);
+            memcpy(halo_next, work + static_cast<size_t>(rows) * right_of(end), column_bytes);
+        }
+        team_wait(member);
+        if (call.stopped) return;
+
+        const float q0 = call.q0;
+        const float q0d = (q0 + 1.0f) * q0;
+        coefficient_column<W>(prev, old_column(first), old_column(right_of(first)), rows, q0, q0d,
+                              coef);
+        for (uint32_t j = first; j < end; ++j) {
+            float* column = work + static_cast<size_t>(rows) * j;
+            const uint32_t right = right_of(j);
+            const float* coef_right = coef;
+            if (right != j) {
+                coefficient_column<W>(column, old_column(right), old_column(right_of(right)), rows,
+                                      q0, q0d, coef_next);
+                coef_right = coef_next;
+            }
+            memcpy(save, column, column_bytes);
+            update_column<W>(prev, save, right == j ? save : old_column(right), coef, coef_right,
+                             rows, step, column);
+            float* t = prev;
+            prev = save;
+            save = t;
+            t = coef;
+            coef = coef_next;
+            coef_next = t;
+        }
+        team_wait(member);
+    }
+    if (member.index == 0 && iterations > 0 && call.progress.advance != nullptr &&
+        !call.progress.advance(call.progress.context, iterations - 1))
+        call.stopped = true;
+    team_wait(member);
+    if (call.stopped) return;
+    take_logarithms(work, share(pixels, member.index, member.count),
+                    share(pixels, member.index + 1, member.count));
+}
+
+void filter_member_baseline(void* context, const TeamMember& member) {
+    filter_member<4>(context, member);
+}
+
+__attribute__((target("avx2"))) void filter_member_avx2(void* context, const TeamMember& member) {
+    filter_member<8>(context, member);
+}
+
+__attribute__((target("avx512f"))) void filter_member_avx512(void* context,
+                                                             const TeamMember& member) {
+    filter_member<16>(context, member);
+}
+
+}  // namespace
+
+bool diffuse_with(const PathChoice& choice, const float* source, float* work, uint32_t rows,
+                  uint32_t cols, const NeighbourTables& tables, const DiffusionScratch& scratch,
+                  const DiffusionParams& params, ProgressStep progress) {
+    const CpuPath path = resolve_cpu_path(choice.path);
+    if (path == CpuPath::kPlain || !cpu_path_supported(path) ||
+        !standard_tables(rows, cols, tables))
+        return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress);
+
+    int32_t threads = requested_threads(choice);
+    if (choice.threads <= 0 && static_cast<uint64_t>(rows) * cols < kSmallImage) threads = 1;
+    // At least two columns a thread, which also leaves scratch columns enough.
+    const uint32_t most = cols / 2 > 1 ? cols / 2 : 1;
+    if (static_cast<uint32_t>(threads) > most) threads = static_cast<int32_t>(most);
+
+    FilterCall call{source, work, rows, cols, scratch, params, progress, 0.0f, false};
+    TeamBody body = path == CpuPath::kAvx512 ? filter_member_avx512
+                    : path == CpuPath::kAvx2 ? filter_member_avx2
+                                             : filter_member_baseline;
+    run_team(threads, body, &call);
+    return !call.stopped;
+}
+
+#endif
+
+bool diffuse(const float* source, float* work, uint32_t rows, uint32_t cols,
+             const NeighbourTables& tables, const DiffusionScratch& scratch,
+             const DiffusionParams& params, ProgressStep progress) {
+    return diffuse_with(kAutomaticPath, source, work, rows, cols, tables, scratch, params,
+                        progress);
+}
