@@ -18,6 +18,8 @@ namespace {
 constexpr uint32_t kArrayMagic = 0x6d784172;  // "mxAr"
 
 uint64_t next_serial = 1;
+standin_destroy_hook destroy_hook = nullptr;
+void* destroy_hook_context = nullptr;
 std::unordered_map<const mxArray*, uint64_t>& live_arrays() {
     static std::unordered_map<const mxArray*, uint64_t> arrays;
     return arrays;
@@ -156,6 +158,7 @@ STANDIN_EXPORT mxArray* mxDuplicateArray(const mxArray* source) {
 STANDIN_EXPORT void mxDestroyArray(mxArray* array) {
     if (array == nullptr) return;
     checked(array, "mxDestroyArray of an array that is not alive");
+    if (destroy_hook != nullptr) destroy_hook(destroy_hook_context, array);
     live_arrays().erase(array);
     free(array->real);
     free(array->imag);
@@ -255,6 +258,15 @@ STANDIN_EXPORT const char* standin_exception_message(const mxArray* array) {
 }
 
 STANDIN_EXPORT uint64_t standin_next_serial(void) { return next_serial; }
+
+STANDIN_EXPORT uint64_t standin_serial(const mxArray* array) {
+    return checked(array, "serial of a dead array")->serial;
+}
+
+STANDIN_EXPORT void standin_set_destroy_hook(standin_destroy_hook hook, void* context) {
+    destroy_hook = hook;
+    destroy_hook_context = context;
+}
 
 STANDIN_EXPORT size_t standin_release_since(uint64_t first_serial, const mxArray* keep) {
     std::vector<mxArray*> leftovers;
