@@ -16,6 +16,9 @@ extern "C" {
 // A new array of any class (sparse only for double and logical), zero-filled.
 mxArray* standin_create_array(mxClassID class_id, int ndim, const size_t* dims, bool complex,
                               bool sparse);
+// An array with dimensions but no data block: for exercising size limits
+// without the memory. Reading its data is the caller's fault.
+mxArray* standin_create_shape_only(mxClassID class_id, int ndim, const size_t* dims);
 void* mxGetData(const mxArray* array);
 void* mxGetImagData(const mxArray* array);
 size_t mxGetElementSize(const mxArray* array);
