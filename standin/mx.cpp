@@ -18,6 +18,8 @@ namespace {
 constexpr uint32_t kArrayMagic = 0x6d784172;  // "mxAr"
 
 uint64_t next_serial = 1;
+standin_destroy_hook destroy_hook = nullptr;
+void* destroy_hook_context = nullptr;
 std::unordered_map<const mxArray*, uint64_t>& live_arrays() {
     static std::unordered_map<const mxArray*, uint64_t> arrays;
     return arrays;
@@ -64,7 +66,8 @@ void* zeroed_block(size_t count, size_t size) {
     return block;
 }
 
-mxArray* new_array(mxClassID class_id, int ndim, const size_t* dims, bool complex, bool sparse) {
+mxArray* new_array(mxClassID class_id, int ndim, const size_t* dims, bool complex, bool sparse,
+                   bool with_data = true) {
     auto* array = new mxArray_tag{};
     array->magic = kArrayMagic;
     array->class_id = class_id;
@@ -77,7 +80,7 @@ mxArray* new_array(mxClassID class_id, int ndim, const size_t* dims, bool comple
     while (array->dims.size() > 2 && array->dims.back() == 1) array->dims.pop_back();
     for (size_t d : array->dims) array->dims32.push_back(static_cast<int>(d));
     // A sparse array keeps only its nonzeros, and has none here.
-    const size_t count = sparse ? 0 : element_count(array);
+    const size_t count = sparse || !with_data ? 0 : element_count(array);
     array->real = zeroed_block(count, element_size(class_id));
     array->imag = complex ? zeroed_block(count, element_size(class_id)) : nullptr;
     live_arrays().emplace(array, array->serial);
@@ -102,6 +105,10 @@ double first_as_double(const void* data) {
 STANDIN_EXPORT mxArray* standin_create_array(mxClassID class_id, int ndim, const size_t* dims,
                                              bool complex, bool sparse) {
     return new_array(class_id, ndim, dims, complex, sparse);
+}
+
+STANDIN_EXPORT mxArray* standin_create_shape_only(mxClassID class_id, int ndim, const size_t* dims) {
+    return new_array(class_id, ndim, dims, false, false, false);
 }
 
 STANDIN_EXPORT mxArray* mxCreateNumericMatrix(int m, int n, mxClassID class_id,
@@ -143,7 +150,7 @@ STANDIN_EXPORT mxArray* mxDuplicateArray(const mxArray* source) {
     mxArray* copy = new_array(source->class_id, static_cast<int>(source->dims.size()),
                               source->dims.data(), source->complex, source->sparse);
     const size_t bytes = source->sparse ? 0 : element_count(source) * element_size(source->class_id);
-    if (bytes != 0) {
+    if (bytes != 0 && source->real != nullptr) {
         memcpy(copy->real, source->real, bytes);
         if (source->complex) memcpy(copy->imag, source->imag, bytes);
     }
@@ -156,6 +163,7 @@ STANDIN_EXPORT mxArray* mxDuplicateArray(const mxArray* source) {
 STANDIN_EXPORT void mxDestroyArray(mxArray* array) {
     if (array == nullptr) return;
     checked(array, "mxDestroyArray of an array that is not alive");
+    if (destroy_hook != nullptr) destroy_hook(destroy_hook_context, array);
     live_arrays().erase(array);
     free(array->real);
     free(array->imag);
@@ -255,6 +263,15 @@ STANDIN_EXPORT const char* standin_exception_message(const mxArray* array) {
 }
 
 STANDIN_EXPORT uint64_t standin_next_serial(void) { return next_serial; }
+
+STANDIN_EXPORT uint64_t standin_serial(const mxArray* array) {
+    return checked(array, "serial of a dead array")->serial;
+}
+
+STANDIN_EXPORT void standin_set_destroy_hook(standin_destroy_hook hook, void* context) {
+    destroy_hook = hook;
+    destroy_hook_context = context;
+}
 
 STANDIN_EXPORT size_t standin_release_since(uint64_t first_serial, const mxArray* keep) {
     std::vector<mxArray*> leftovers;

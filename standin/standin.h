@@ -16,6 +16,9 @@ extern "C" {
 // A new array of any class (sparse only for double and logical), zero-filled.
 mxArray* standin_create_array(mxClassID class_id, int ndim, const size_t* dims, bool complex,
                               bool sparse);
+// An array with dimensions but no data block: for exercising size limits
+// without the memory. Reading its data is the caller's fault.
+mxArray* standin_create_shape_only(mxClassID class_id, int ndim, const size_t* dims);
 void* mxGetData(const mxArray* array);
 void* mxGetImagData(const mxArray* array);
 size_t mxGetElementSize(const mxArray* array);
@@ -28,6 +31,10 @@ const char* standin_string(const mxArray* array);  // null unless created by mxC
 // or after `first_serial`, other than `keep`, that are still alive are
 // destroyed; the count of them is returned.
 uint64_t standin_next_serial(void);
+uint64_t standin_serial(const mxArray* array);
+// Called with every array just before it is destroyed (null to stop).
+typedef void (*standin_destroy_hook)(void* context, const mxArray* array);
+void standin_set_destroy_hook(standin_destroy_hook hook, void* context);
 size_t standin_release_since(uint64_t first_serial, const mxArray* keep);
 size_t standin_live_arrays(void);
 bool standin_is_live(const mxArray* array);
