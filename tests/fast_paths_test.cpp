@@ -1,0 +1,335 @@
+// Every fast path of the filter and the scorer against the plain loops, bit
+// for bit: each instruction set this processor has, with 1, 2 and 3
+// threads, on awkward shapes and seeded images with special values.
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bits.h"
+#include "kernel.h"
+#include "scorer.h"
+
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+// The forced choices: every fast instruction set this machine runs, each
+// with 1, 2 and 3 threads.
+std::vector<PathChoice> fast_choices() {
+    std::vector<PathChoice> choices;
+    for (CpuPath path : {CpuPath::kBaseline, CpuPath::kAvx2, CpuPath::kAvx512}) {
+        if (!cpu_path_supported(path)) continue;
+        for (int32_t threads : {1, 2, 3}) choices.push_back({path, threads});
+    }
+    return choices;
+}
+
+std::string describe(const PathChoice& choice) {
+    return std::string(cpu_path_name(choice.path)) + " path, " + std::to_string(choice.threads) +
+           " thread(s)";
+}
+
+TEST(FastPathsTest, BaselineRunsHereAndWiderSetsAreReported) {
+    ASSERT_TRUE(cpu_path_supported(CpuPath::kBaseline));
+    ASSERT_TRUE(cpu_path_supported(CpuPath::kPlain));
+    for (CpuPath path : {CpuPath::kAvx2, CpuPath::kAvx512})
+        if (!cpu_path_supported(path))
+            std::printf("note: this processor has no %s; that path is not compared here\n",
+                        cpu_path_name(path));
+    EXPECT_NE(CpuPath::kAutomatic, resolve_cpu_path(CpuPath::kAutomatic));
+}
+
+// --- the filter -------------------------------------------------------------
+
+enum class Values { kSmooth, kSpecial, kDense };
+
+// Log intensities: smooth values in [-1, 3]; kSpecial sprinkles a few
+// special values (NaN, infinities, signed zeros, subnormal inputs, inputs
+// whose exponential is subnormal, zero, infinite or huge), kDense many.
+std::vector<float> log_image(uint32_t rows, uint32_t cols, unsigned seed, Values values) {
+    static const float special[] = {kNaN,   kInf,   -kInf,  0.0f,  -0.0f, 1e-40f, -1e-42f,
+                                    -95.0f, -90.0f, -110.0f, 89.0f, 45.0f, -52.0f};
+    std::mt19937 generator(seed);
+    std::uniform_real_distribution<float> smooth(-1.0f, 3.0f);
+    std::uniform_int_distribution<int> percent(0, 99);
+    std::uniform_int_distribution<int> pick(0, sizeof special / sizeof special[0] - 1);
+    const int share = values == Values::kSmooth ? 0 : values == Values::kSpecial ? 3 : 40;
+    std::vector<float> image(static_cast<size_t>(rows) * cols);
+    for (float& v : image) v = percent(generator) < share ? special[pick(generator)] : smooth(generator);
+    return image;
+}
+
+struct FilterCase {
+    uint32_t rows, cols;
+    Values values;
+    int32_t iterations;
+    float lambda;
+};
+
+// One filter call's buffers; the working plane starts as garbage that
+// differs between calls, so an unwritten pixel cannot pass.
+struct FilterRun {
+    uint32_t rows, cols;
+    std::vector<int32_t> row_up, row_down, col_left, col_right;
+    std::vector<float> scratch, work;
+    std::vector<int32_t> progress_calls;
+    std::vector<pthread_t> progress_threads;
+    int32_t stop_after = -1;
+
+    FilterRun(uint32_t m, uint32_t n, float garbage)
+        : rows(m), cols(n), row_up(m), row_down(m), col_left(n), col_right(n),
+          scratch(5 * static_cast<size_t>(m) * n, garbage),
+          work(static_cast<size_t>(m) * n, garbage) {
+        build_neighbour_tables(rows, cols, tables());
+    }
+    NeighbourTables tables() {
+        return {row_up.data(), row_down.data(), col_left.data(), col_right.data()};
+    }
+    static bool record(void* context, int32_t iteration) {
+        auto* run = static_cast<FilterRun*>(context);
+        run->progress_calls.push_back(iteration);
+        run->progress_threads.push_back(pthread_self());
+        return iteration != run->stop_after;
+    }
+    bool filter(const PathChoice& choice, const std::vector<float>& source,
+                const DiffusionParams& params) {
+        const size_t plane = static_cast<size_t>(rows) * cols;
+        float* s = scratch.data();
+        const DiffusionScratch planes{s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane};
+        if (choice.path == CpuPath::kPlain)
+            return diffuse_reference(source.data(), work.data(), rows, cols, tables(), planes,
+                                     params, {record, this});
+        return diffuse_with(choice, source.data(), work.data(), rows, cols, tables(), planes,
+                            params, {record, this});
+    }
+};
+
+// A region in the middle of the image, of about a third of each extent.
+ReferenceRegion middle_region(uint32_t rows, uint32_t cols) {
+    const uint32_t r0 = rows / 3, r1 = rows - 1 - rows / 3, c0 = cols / 3, c1 = cols - 1 - cols / 3;
+    return {r0, r1, c0, c1, (r1 - r0 + 1) * (c1 - c0 + 1)};
+}
+
+class FilterPaths : public ::testing::TestWithParam<FilterCase> {};
+
+TEST_P(FilterPaths, EveryPathGivesTheBitsOfThePlainLoops) {
+    const FilterCase c = GetParam();
+    const std::vector<float> source = log_image(c.rows, c.cols, c.rows * 131 + c.cols, c.values);
+    const DiffusionParams params{middle_region(c.rows, c.cols), c.iterations, c.lambda};
+    FilterRun reference(c.rows, c.cols, 7.0f);
+    ASSERT_TRUE(reference.filter({CpuPath::kPlain, 1}, source, params));
+    for (const PathChoice& choice : fast_choices()) {
+        FilterRun fast(c.rows, c.cols, -3.0f);
+        ASSERT_TRUE(fast.filter(choice, source, params)) << describe(choice);
+        EXPECT_TRUE(planes_match(reference.work, fast.work, c.rows)) << describe(choice);
+        EXPECT_EQ(reference.progress_calls, fast.progress_calls) << describe(choice);
+    }
+}
+
+std::vector<FilterCase> filter_cases() {
+    std::vector<FilterCase> cases;
+    // 1x1, a row, a column, and interiors of one vector length -1, 0, +1 for
+    // each instruction set (4, 8 and 16 lanes), on 1 to 7 columns.
+    const uint32_t shapes[][2] = {{1, 1},  {1, 17}, {17, 1}, {2, 2},  {2, 7},  {3, 5},
+                                  {5, 3},  {6, 4},  {7, 6},  {9, 7},  {10, 5}, {11, 2},
+                                  {17, 3}, {18, 6}, {19, 7}, {33, 4}, {31, 9}, {40, 33}};
+    for (const auto& shape : shapes)
+        for (Values values : {Values::kSmooth, Values::kSpecial, Values::kDense})
+            cases.push_back({shape[0], shape[1], values, 3, 0.2f});
+    cases.push_back({24, 20, Values::kSmooth, 0, 0.2f});
+    cases.push_back({24, 20, Values::kSmooth, -2, 0.2f});
+    cases.push_back({24, 20, Values::kSpecial, 5, 1.5f});
+    cases.push_back({24, 20, Values::kSmooth, 2, -0.3f});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, FilterPaths, ::testing::ValuesIn(filter_cases()));
+
+TEST(FilterPathsTest, RegionsWithDefinedDegenerateStatistics) {
+    // An empty region (q0 NaN), a one-pixel region (var 0) and a uniform
+    // image of zeros (every coefficient NaN).
+    const uint32_t rows = 12, cols = 9;
+    const std::vector<float> noisy = log_image(rows, cols, 5, Values::kSmooth);
+    const std::vector<float> zeros(rows * cols, 0.0f);
+    struct Case {
+        const std::vector<float>* source;
+        ReferenceRegion region;
+    };
+    const Case cases[] = {{&noisy, {5, 4, 0, 8, 0}}, {&noisy, {3, 3, 4, 4, 1}},
+                          {&zeros, {0, 11, 0, 8, 108}}};
+    for (const Case& c : cases) {
+        const DiffusionParams params{c.region, 2, 0.25f};
+        FilterRun reference(rows, cols, 1.0f);
+        reference.filter({CpuPath::kPlain, 1}, *c.source, params);
+        for (const PathChoice& choice : fast_choices()) {
+            FilterRun fast(rows, cols, 2.0f);
+            fast.filter(choice, *c.source, params);
+            EXPECT_TRUE(planes_match(reference.work, fast.work, rows)) << describe(choice);
+        }
+    }
+}
+
+TEST(FilterPathsTest, ProgressRunsOnTheCallingThreadAndCanStop) {
+    const uint32_t rows = 20, cols = 16;
+    const std::vector<float> source = log_image(rows, cols, 9, Values::kSmooth);
+    const DiffusionParams params{middle_region(rows, cols), 6, 0.2f};
+    for (int32_t stop_after : {-1, 0, 2, 5}) {
+        for (const PathChoice& choice : fast_choices()) {
+            FilterRun fast(rows, cols, 0.0f);
+            fast.stop_after = stop_after;
+            EXPECT_EQ(stop_after < 0, fast.filter(choice, source, params)) << describe(choice);
+            const int32_t calls = stop_after < 0 ? 6 : stop_after + 1;
+            ASSERT_EQ(static_cast<size_t>(calls), fast.progress_calls.size()) << describe(choice);
+            for (int32_t k = 0; k < calls; ++k) {
+                EXPECT_EQ(k, fast.progress_calls[k]);
+                EXPECT_TRUE(pthread_equal(pthread_self(), fast.progress_threads[k]))
+                    << describe(choice) << ", iteration " << k;
+            }
+        }
+    }
+}
+
+TEST(FilterPathsTest, OtherNeighbourTablesTakeThePlainLoops) {
+    // Wrap-around columns: the fast sweep assumes clamped borders, so it
+    // must hand such tables to the plain loops.
+    const uint32_t rows = 9, cols = 6;
+    const std::vector<float> source = log_image(rows, cols, 3, Values::kSmooth);
+    const DiffusionParams params{middle_region(rows, cols), 2, 0.25f};
+    FilterRun reference(rows, cols, 1.0f);
+    reference.col_left[0] = cols - 1;
+    reference.col_right[cols - 1] = 0;
+    reference.filter({CpuPath::kPlain, 1}, source, params);
+    FilterRun fast(rows, cols, 2.0f);
+    fast.col_left = reference.col_left;
+    fast.col_right = reference.col_right;
+    fast.filter({CpuPath::kAutomatic, 2}, source, params);
+    EXPECT_TRUE(planes_match(reference.work, fast.work, rows));
+}
+
+TEST(FilterPathsTest, AutomaticChoiceOnAnImageLargeEnoughForThreads) {
+    const uint32_t rows = 300, cols = 260;
+    const std::vector<float> source = log_image(rows, cols, 21, Values::kSpecial);
+    const DiffusionParams params{middle_region(rows, cols), 2, 0.2f};
+    FilterRun reference(rows, cols, 1.0f);
+    reference.filter({CpuPath::kPlain, 1}, source, params);
+    FilterRun fast(rows, cols, 2.0f);
+    const size_t plane = static_cast<size_t>(rows) * cols;
+    float* s = fast.scratch.data();
+    ASSERT_TRUE(diffuse(source.data(), fast.work.data(), rows, cols, fast.tables(),
+                        {s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane}, params,
+                        {nullptr, nullptr}));
+    EXPECT_TRUE(planes_match(reference.work, fast.work, rows));
+}
+
+// --- the scorer --------------------------------------------------------------
+
+struct ScoreCase {
+    int32_t A, B, C;
+    double top_offset, bottom_offset;
+    bool wild_limits;  // NaN limits, limits admitting negative spans, sd 0
+};
+
+struct ScoreSetup {
+    int32_t rows;
+    std::vector<double> image, span_mean, span_sd, span_min, span_max;
+    BandScoreParams params;
+};
+
+ScoreSetup score_setup(const ScoreCase& c, unsigned seed) {
+    constexpr double kNaND = std::numeric_limits<double>::quiet_NaN();
+    constexpr double kInfD = std::numeric_limits<double>::infinity();
+    std::mt19937 generator(seed);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    ScoreSetup s;
+    // Every row a pair can reach: tops and bottoms start at row 0 or below
+    // and run below the image's last row.
+    s.rows = static_cast<int32_t>(std::max(c.top_offset + c.A, c.bottom_offset + c.B)) + 2;
+    s.image.resize(static_cast<size_t>(s.rows) * c.C);
+    const double special[] = {kNaND, kInfD, -kInfD, 0.0, -0.0, 4.9e-324, -2.2e-310, 1e300};
+    for (double& v : s.image) {
+        const double u = unit(generator);
+        v = u < 0.03 ? special[static_cast<int>(unit(generator) * 8)] : unit(generator) * 100.0;
+    }
+    for (int32_t k = 0; k < c.C; ++k) {
+        const double low = std::floor(unit(generator) * 6.0) - 1.0;
+        double mean = low + 4.0, sd = 0.5 + unit(generator) * 5.0;
+        double min = low, max = low + std::floor(unit(generator) * 12.0);
+        if (c.wild_limits) {
+            switch (k % 5) {
+            case 0: min = kNaND; break;
+            case 1: max = kNaND; break;
+            case 2: min = kNaND, max = kNaND; break;
+            case 3: min = -3.0, sd = 0.0, mean = 2.0; break;
+            case 4: min = max + 1.0; break;  // nothing admissible
+            }
+        }
+        s.span_mean.push_back(mean);
+        s.span_sd.push_back(sd);
+        s.span_min.push_back(min);
+        s.span_max.push_back(max);
+    }
+    s.params = {c.top_offset, c.bottom_offset, c.A, c.B, 1.5,
+                s.span_mean.data(), s.span_sd.data(), s.span_min.data(), s.span_max.data()};
+    return s;
+}
+
+class ScorePaths : public ::testing::TestWithParam<ScoreCase> {};
+
+TEST_P(ScorePaths, EveryPathGivesTheBitsOfThePlainLoop) {
+    const ScoreCase c = GetParam();
+    const ScoreSetup s = score_setup(c, static_cast<unsigned>(c.A * 1000 + c.B * 10 + c.C));
+    BandPair pair;
+    ASSERT_TRUE(candidate_rows_in_range(c.C, s.params, &pair));
+    ASSERT_TRUE(admissible_rows_in_image(s.rows, c.C, s.params, &pair)) << "test set-up";
+    const size_t cells = static_cast<size_t>(c.A) * c.B * c.C;
+    std::vector<double> reference(cells, 11.0);
+    score_bands_reference(s.image.data(), s.rows, c.C, s.params, reference.data());
+    for (const PathChoice& choice : fast_choices()) {
+        std::vector<double> fast(cells, -13.0);
+        score_bands_with(choice, s.image.data(), s.rows, c.C, s.params, fast.data());
+        EXPECT_TRUE(planes_match(reference, fast, static_cast<size_t>(c.A)))
+            << describe(choice) << " (rows of the message are tops, columns b + B * c)";
+    }
+}
+
+std::vector<ScoreCase> score_cases() {
+    std::vector<ScoreCase> cases;
+    // Counts of 1 and of one vector length -1, 0, +1 for 2, 4 and 8 lanes.
+    const int32_t counts[] = {1, 2, 3, 4, 5, 7, 8, 9, 17};
+    for (int32_t A : counts)
+        for (int32_t B : {1, 3, 8, 9}) cases.push_back({A, B, 5, 0.0, 2.0, false});
+    for (bool wild : {false, true}) {
+        cases.push_back({9, 17, 7, 0.0, 0.0, wild});
+        cases.push_back({16, 12, 10, 3.0, 1.0, wild});
+        cases.push_back({7, 9, 10, -0.5, 2.5, wild});  // tops 0, 0, 1, ...; bottoms 2, 3, ...
+        cases.push_back({12, 5, 10, 4.7, -0.9, wild});  // bottoms 0, 1, ... below most tops
+        cases.push_back({5, 30, 3, 1.25, 0.75, wild});
+    }
+    cases.push_back({0, 4, 3, 0.0, 0.0, false});
+    cases.push_back({4, 0, 3, 0.0, 0.0, false});
+    cases.push_back({4, 4, 0, 0.0, 0.0, false});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, ScorePaths, ::testing::ValuesIn(score_cases()));
+
+TEST(ScorePathsTest, AutomaticChoiceOnAVolumeLargeEnoughForThreads) {
+    const ScoreCase c{40, 40, 64, 0.0, 10.0, false};
+    ScoreSetup s = score_setup(c, 77);
+    s.span_min.assign(c.C, 0.0);
+    s.span_max.assign(c.C, 45.0);
+    const size_t cells = static_cast<size_t>(c.A) * c.B * c.C;
+    std::vector<double> reference(cells, 1.0), fast(cells, 2.0);
+    score_bands_reference(s.image.data(), s.rows, c.C, s.params, reference.data());
+    score_bands(s.image.data(), s.rows, c.C, s.params, fast.data());
+    EXPECT_TRUE(planes_match(reference, fast, static_cast<size_t>(c.A)));
+}
+
+}  // namespace
