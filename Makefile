@@ -4,7 +4,7 @@ BUILD := build
 DIST := dist
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build test clean
+.PHONY: all setup configure build test bench clean
 
 all: build
 
@@ -21,6 +21,12 @@ build: configure
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Times the plain loops, the fast paths and the memory floor; prints a
+# table and writes it to $(BUILD)/bench.csv as well. Takes a few minutes.
+bench: configure
+	cmake --build $(BUILD) --target fast_paths_bench -j $(JOBS)
+	BENCH_CSV=$(BUILD)/bench.csv $(BUILD)/bench/fast_paths_bench $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD) $(DIST)

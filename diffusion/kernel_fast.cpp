@@ -93,27 +93,54 @@ struct Lanes<1> {
     static ALWAYS_INLINE F clamp(F c) { return clamp_coefficient(c); }
 };
 
-// The stored conductance of a pixel with working value c0 and neighbours
-// up, down, left, right: the coefficient pass, operation for operation.
+// The coefficient pass, operation for operation, in three stages: its
+// chain of five divisions is too long for the processor to overlap many
+// pixels, so a column goes through each stage in turn and each stage's
+// divisions are independent from one pixel to the next.
+
+// Stage 1: lap and grad of pixels with working value c0 and neighbours up,
+// down, left and right.
 template <int W>
-ALWAYS_INLINE typename Lanes<W>::F conductance(typename Lanes<W>::F c0, typename Lanes<W>::F up,
-                                               typename Lanes<W>::F down,
-                                               typename Lanes<W>::F left,
-                                               typename Lanes<W>::F right, float q0, float q0d) {
-    typedef Lanes<W> L;
-    typedef typename L::F F;
+ALWAYS_INLINE void laplacian_and_gradient(typename Lanes<W>::F c0, typename Lanes<W>::F up,
+                                          typename Lanes<W>::F down, typename Lanes<W>::F left,
+                                          typename Lanes<W>::F right, typename Lanes<W>::F* lap,
+                                          typename Lanes<W>::F* grad) {
+    typedef typename Lanes<W>::F F;
     const F dU = up - c0;
     const F dD = down - c0;
     const F dL = left - c0;
     const F dR = right - c0;
-    const F lap = (((dU + dD) + dL) + dR) / c0;
-    const F grad = (((dU * dU + dD * dD) + dL * dL) + dR * dR) / (c0 * c0);
+    *lap = (((dU + dD) + dL) + dR) / c0;
+    *grad = (((dU * dU + dD * dD) + dL * dL) + dR * dR) / (c0 * c0);
+}
+
+// Stage 2: q from lap and grad.
+template <int W>
+ALWAYS_INLINE typename Lanes<W>::F instantaneous_q(typename Lanes<W>::F lap,
+                                                   typename Lanes<W>::F grad) {
+    typedef Lanes<W> L;
+    typedef typename L::F F;
     const F num = L::narrow(0.5 * L::widen(grad) - 0.0625 * L::widen(lap * lap));
     const F den = L::narrow(1.0 + 0.25 * L::widen(lap));
-    const F q = num / (den * den);
+    return num / (den * den);
+}
+
+// Stage 3: the stored conductance from q; q0d = (q0 + 1) * q0.
+template <int W>
+ALWAYS_INLINE typename Lanes<W>::F stored_conductance(typename Lanes<W>::F q, float q0, float q0d) {
+    typedef Lanes<W> L;
+    typedef typename L::F F;
     const F t = (q - q0) / q0d;
     const F c = L::narrow(1.0 / (1.0 + L::widen(t)));
     return L::clamp(c);
+}
+
+// All three stages for one border pixel.
+inline float conductance(float c0, float up, float down, float left, float right, float q0,
+                         float q0d) {
+    float lap, grad;
+    laplacian_and_gradient<1>(c0, up, down, left, right, &lap, &grad);
+    return stored_conductance<1>(instantaneous_q<1>(lap, grad), q0, q0d);
 }
 
 // The updated working value of a pixel: the update pass, operation for
@@ -134,6 +161,10 @@ ALWAYS_INLINE typename Lanes<W>::F updated(typename Lanes<W>::F c0, typename Lan
     return L::narrow(L::widen(c0) + step * L::widen(div));
 }
 
+// Rows of a column that go through the stages together; their
+// intermediate values stay in the first-level cache.
+constexpr uint32_t kStageRows = 512;
+
 // Coefficients of one column from the old values of its left, own and
 // right columns. Row 0 is its own upper neighbour and row rows - 1 its own
 // lower one, as the neighbour tables say.
@@ -141,23 +172,42 @@ template <int W>
 ALWAYS_INLINE void coefficient_column(const float* left, const float* centre, const float* right,
                                       uint32_t rows, float q0, float q0d, float* coef) {
     typedef Lanes<W> L;
-    typedef Lanes<1> S;
+    typedef typename L::F F;
     const uint32_t last = rows - 1;
     if (rows == 1) {
-        coef[0] = conductance<1>(centre[0], centre[0], centre[0], left[0], right[0], q0, q0d);
+        coef[0] = conductance(centre[0], centre[0], centre[0], left[0], right[0], q0, q0d);
         return;
     }
-    coef[0] = conductance<1>(centre[0], centre[0], centre[1], left[0], right[0], q0, q0d);
-    uint32_t i = 1;
-    for (; i + W <= last; i += W)
-        L::store(coef + i, conductance<W>(L::load(centre + i), L::load(centre + i - 1),
-                                          L::load(centre + i + 1), L::load(left + i),
-                                          L::load(right + i), q0, q0d));
-    for (; i < last; ++i)
-        coef[i] = conductance<1>(S::load(centre + i), S::load(centre + i - 1),
-                                 S::load(centre + i + 1), left[i], right[i], q0, q0d);
-    coef[last] =
-        conductance<1>(centre[last], centre[last - 1], centre[last], left[last], right[last], q0, q0d);
+    coef[0] = conductance(centre[0], centre[0], centre[1], left[0], right[0], q0, q0d);
+    alignas(64) float lap[kStageRows];
+    alignas(64) float grad[kStageRows];
+    for (uint32_t first = 1; first < last; first += kStageRows) {
+        const uint32_t count = last - first < kStageRows ? last - first : kStageRows;
+        const float* c = centre + first;
+        const float* up = c - 1;
+        const float* down = c + 1;
+        const float* l_col = left + first;
+        const float* r_col = right + first;
+        uint32_t k = 0;
+        for (; k + W <= count; k += W) {
+            F l, g;
+            laplacian_and_gradient<W>(L::load(c + k), L::load(up + k), L::load(down + k),
+                                      L::load(l_col + k), L::load(r_col + k), &l, &g);
+            L::store(lap + k, l);
+            L::store(grad + k, g);
+        }
+        for (; k < count; ++k)
+            laplacian_and_gradient<1>(c[k], up[k], down[k], l_col[k], r_col[k], lap + k, grad + k);
+        // lap now holds q.
+        for (k = 0; k + W <= count; k += W)
+            L::store(lap + k, instantaneous_q<W>(L::load(lap + k), L::load(grad + k)));
+        for (; k < count; ++k) lap[k] = instantaneous_q<1>(lap[k], grad[k]);
+        for (k = 0; k + W <= count; k += W)
+            L::store(coef + first + k, stored_conductance<W>(L::load(lap + k), q0, q0d));
+        for (; k < count; ++k) coef[first + k] = stored_conductance<1>(lap[k], q0, q0d);
+    }
+    coef[last] = conductance(centre[last], centre[last - 1], centre[last], left[last], right[last],
+                             q0, q0d);
 }
 
 // Updates one column into `out` from the old values of its left, own and

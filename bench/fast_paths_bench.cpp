@@ -1,0 +1,371 @@
+// `make bench`: the plain loops, the fast paths with 1 and 2 threads and the
+// memory floor, side by side, for the filter and the scorer.
+//
+// The filter reports nanoseconds per pixel-iteration (one pixel through one
+// iteration, the exponential and the logarithm shared out over the
+// iterations); the scorer nanoseconds per cell of the score volume. Each
+// case runs several times and the table keeps the fastest repetition, which
+// is the one least disturbed by other work on the machine.
+//
+// The memory floors stream, with plain loops on 2 threads, the bytes that a
+// pass must read and write at the least:
+// - filter, sweep: the working plane read and written once per iteration
+//   (8 bytes a pixel-iteration), what the one-sweep fast path streams;
+// - filter, two passes: the coefficient pass reads the working plane and
+//   writes five planes, the update pass reads six and writes one (48 bytes,
+//   52 with the exponential and logarithm), what the plain loops stream;
+// - scorer: the score volume written once (8 bytes a cell).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fast_paths.h"
+#include "kernel.h"
+#include "scorer.h"
+
+namespace {
+
+constexpr int kIterations = 20;
+constexpr int kRepetitions = 3;
+
+// --- the filter -----------------------------------------------------------------
+
+struct FilterImage {
+    uint32_t rows, cols;
+    std::vector<float> source, work, scratch;
+    std::vector<int32_t> row_up, row_down, col_left, col_right;
+    DiffusionParams params;
+
+    FilterImage(uint32_t m, uint32_t n)
+        : rows(m), cols(n), source(static_cast<size_t>(m) * n), work(source.size()),
+          scratch(5 * source.size()), row_up(m), row_down(m), col_left(n), col_right(n) {
+        // Speckle-like log intensities around a smooth ramp.
+        std::mt19937 generator(1);
+        std::normal_distribution<float> speckle(0.0f, 0.3f);
+        for (uint32_t j = 0; j < n; ++j)
+            for (uint32_t i = 0; i < m; ++i)
+                source[i + static_cast<size_t>(m) * j] = 1.0f + 2.0f * i / m + speckle(generator);
+        build_neighbour_tables(m, n, tables());
+        // A 40 x 60 region near the top left, as a user picks a patch of
+        // speckle.
+        const ReferenceRegion region{m / 8, m / 8 + std::min(m, 40u) - 1, n / 8,
+                                     n / 8 + std::min(n, 60u) - 1, 0};
+        params = {region, kIterations, 0.2f};
+        params.region.count =
+            (region.last_row - region.first_row + 1) * (region.last_col - region.first_col + 1);
+        std::fill(work.begin(), work.end(), 0.0f);  // touch every page before timing
+        std::fill(scratch.begin(), scratch.end(), 0.0f);
+    }
+    NeighbourTables tables() {
+        return {row_up.data(), row_down.data(), col_left.data(), col_right.data()};
+    }
+    DiffusionScratch planes() {
+        const size_t plane = source.size();
+        float* s = scratch.data();
+        return {s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane};
+    }
+    double pixel_iterations() const { return static_cast<double>(source.size()) * kIterations; }
+};
+
+void filter_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoice choice) {
+    FilterImage image(rows, cols);
+    for (auto _ : state) {
+        const bool done =
+            choice.path == CpuPath::kPlain
+                ? diffuse_reference(image.source.data(), image.work.data(), rows, cols,
+                                    image.tables(), image.planes(), image.params, {nullptr, nullptr})
+                : diffuse_with(choice, image.source.data(), image.work.data(), rows, cols,
+                               image.tables(), image.planes(), image.params, {nullptr, nullptr});
+        benchmark::DoNotOptimize(done);
+        benchmark::ClobberMemory();
+    }
+    state.counters["units"] = image.pixel_iterations();
+}
+
+// Floors: plain streaming loops over the same planes, split over a team.
+struct StreamCall {
+    float* planes[6];  // the working plane, then the five scratch planes
+    size_t count;
+    bool two_pass;
+};
+
+void stream_member(void* context, const TeamMember& member) {
+    const StreamCall& call = *static_cast<const StreamCall*>(context);
+    const size_t begin = call.count * member.index / member.count;
+    const size_t end = call.count * (member.index + 1) / member.count;
+    float* __restrict w = call.planes[0];
+    for (int iteration = 0; iteration < kIterations; ++iteration) {
+        if (!call.two_pass) {
+            for (size_t k = begin; k < end; ++k) w[k] = w[k] * 0.5f;
+        } else {
+            float* __restrict a = call.planes[1];
+            float* __restrict b = call.planes[2];
+            float* __restrict c = call.planes[3];
+            float* __restrict d = call.planes[4];
+            float* __restrict e = call.planes[5];
+            for (size_t k = begin; k < end; ++k) {
+                const float v = w[k];
+                a[k] = v;
+                b[k] = v;
+                c[k] = v;
+                d[k] = v;
+                e[k] = v;
+            }
+            for (size_t k = begin; k < end; ++k) w[k] = (((a[k] + b[k]) + c[k]) + d[k]) + e[k] * w[k];
+        }
+        team_wait(member);
+    }
+}
+
+void filter_floor(benchmark::State& state, uint32_t rows, uint32_t cols, bool two_pass,
+                  int threads) {
+    FilterImage image(rows, cols);
+    const DiffusionScratch s = image.planes();
+    StreamCall call{{image.work.data(), s.d_up, s.d_down, s.d_left, s.d_right, s.coef},
+                    image.source.size(),
+                    two_pass};
+    for (auto _ : state) {
+        run_team(threads, stream_member, &call);
+        benchmark::ClobberMemory();
+    }
+    state.counters["units"] = image.pixel_iterations();
+}
+
+// The divider floor: the coefficient pass needs four single-precision and
+// one double-precision division a pixel, none of which may become a
+// multiplication. These loops do just those divisions, in 256-bit vectors,
+// on independent values.
+struct DivideCall {
+    double pixel_iterations;
+    float result;
+};
+
+typedef float Float8 __attribute__((vector_size(32)));
+typedef double Double4 __attribute__((vector_size(32)));
+
+__attribute__((target("avx2"))) void divide_member(void* context, const TeamMember& member) {
+    DivideCall& call = *static_cast<DivideCall*>(context);
+    const long groups = static_cast<long>(call.pixel_iterations / 16.0 / member.count);
+    // Two groups of 8 pixels in flight: 8 single and 4 double divisions.
+    Float8 f[8];
+    Double4 d[4];
+    for (int k = 0; k < 8; ++k) f[k] = Float8{} + (1.5f + k);
+    for (int k = 0; k < 4; ++k) d[k] = Double4{} + (1.5 + k);
+    const Float8 fd = Float8{} + 1.0000001f;
+    const Double4 dd = Double4{} + 1.0000001;
+    for (long n = 0; n < groups; ++n) {
+        for (int k = 0; k < 8; ++k) f[k] = f[k] / fd;
+        for (int k = 0; k < 4; ++k) d[k] = d[k] / dd;
+    }
+    float sum = 0.0f;
+    for (int k = 0; k < 8; ++k) sum += f[k][0];
+    for (int k = 0; k < 4; ++k) sum += static_cast<float>(d[k][0]);
+    if (member.index == 0) call.result = sum;
+}
+
+void filter_divider_floor(benchmark::State& state, uint32_t rows, uint32_t cols, int threads) {
+    DivideCall call{static_cast<double>(rows) * cols * kIterations, 0.0f};
+    for (auto _ : state) {
+        run_team(threads, divide_member, &call);
+        benchmark::DoNotOptimize(call.result);
+    }
+    state.counters["units"] = call.pixel_iterations;
+}
+
+// --- the scorer -----------------------------------------------------------------
+
+struct ScoreVolume {
+    int32_t rows, cols, A, B;
+    std::vector<double> image, span_mean, span_sd, span_min, span_max, scores;
+    BandScoreParams params;
+
+    // A retinal B-scan: tops from row 100, bottoms from row 150, so spans
+    // run from 50 - (A - 1) to 50 + (B - 1); spans of 10 to 150 rows are
+    // admissible.
+    ScoreVolume(int32_t count)
+        : rows(496), cols(1024), A(count), B(count), image(static_cast<size_t>(rows) * cols),
+          span_mean(cols), span_sd(cols), span_min(cols, 10.0), span_max(cols, 150.0),
+          scores(static_cast<size_t>(A) * B * cols, 0.0) {
+        std::mt19937 generator(2);
+        std::uniform_real_distribution<double> value(0.0, 255.0);
+        for (double& v : image) v = value(generator);
+        for (int32_t c = 0; c < cols; ++c) {
+            span_mean[c] = 60.0 + 20.0 * std::sin(c * 0.01);
+            span_sd[c] = 15.0;
+        }
+        params = {100.0, 150.0, A, B, 40.0, span_mean.data(), span_sd.data(), span_min.data(),
+                  span_max.data()};
+    }
+    double cells() const { return static_cast<double>(scores.size()); }
+};
+
+void score_case(benchmark::State& state, int32_t count, PathChoice choice) {
+    ScoreVolume volume(count);
+    for (auto _ : state) {
+        if (choice.path == CpuPath::kPlain)
+            score_bands_reference(volume.image.data(), volume.rows, volume.cols, volume.params,
+                                  volume.scores.data());
+        else
+            score_bands_with(choice, volume.image.data(), volume.rows, volume.cols, volume.params,
+                             volume.scores.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["units"] = volume.cells();
+}
+
+struct FillCall {
+    double* cells;
+    size_t count;
+};
+
+void fill_member(void* context, const TeamMember& member) {
+    const FillCall& call = *static_cast<const FillCall*>(context);
+    const size_t begin = call.count * member.index / member.count;
+    const size_t end = call.count * (member.index + 1) / member.count;
+    std::fill(call.cells + begin, call.cells + end, kInadmissibleScore);
+}
+
+void score_floor(benchmark::State& state, int32_t count, int threads) {
+    ScoreVolume volume(count);
+    FillCall call{volume.scores.data(), volume.scores.size()};
+    for (auto _ : state) {
+        run_team(threads, fill_member, &call);
+        benchmark::ClobberMemory();
+    }
+    state.counters["units"] = volume.cells();
+}
+
+// --- the table ------------------------------------------------------------------
+
+// Keeps the fastest repetition of every case and prints them as a table.
+class TableReporter : public benchmark::ConsoleReporter {
+public:
+    struct Row {
+        std::string group, variant;
+        double ns_per_unit;
+    };
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Aggregate || run.aggregate_name != "min") continue;
+            const std::string name = run.run_name.function_name;
+            const size_t slash = name.rfind('/');
+            const double units = run.counters.at("units");
+            rows_.push_back({name.substr(0, slash), name.substr(slash + 1),
+                             run.GetAdjustedRealTime() * 1e9 /
+                                 benchmark::GetTimeUnitMultiplier(run.time_unit) / units});
+        }
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::map<std::string, std::map<std::string, double>> table;
+        std::vector<std::string> groups;
+        for (const Row& row : rows_) {
+            if (table.find(row.group) == table.end()) groups.push_back(row.group);
+            table[row.group][row.variant] = row.ns_per_unit;
+        }
+        std::printf("\nFastest of %d repetitions; ns per pixel-iteration (filter) or per cell "
+                    "(scorer).\n",
+                    kRepetitions);
+        std::printf("%-26s %-24s %12s %10s %10s\n", "case", "variant", "ns/unit", "vs plain",
+                    "vs floor");
+        for (const std::string& group : groups) {
+            const auto& variants = table[group];
+            const double plain = variants.count("plain") ? variants.at("plain") : 0.0;
+            const bool scorer = group.rfind("scorer", 0) == 0;
+            const char* floor_name = scorer ? "floor_write_2t" : "floor_sweep_2t";
+            const double floor = variants.count(floor_name) ? variants.at(floor_name) : 0.0;
+            for (const Row& row : rows_) {
+                if (row.group != group) continue;
+                std::printf("%-26s %-24s %12.4f", group.c_str(), row.variant.c_str(),
+                            row.ns_per_unit);
+                if (plain > 0.0) std::printf(" %9.1fx", plain / row.ns_per_unit);
+                if (floor > 0.0) std::printf(" %9.2fx", row.ns_per_unit / floor);
+                std::printf("\n");
+            }
+        }
+        if (const char* path = std::getenv("BENCH_CSV")) {
+            if (FILE* csv = std::fopen(path, "w")) {
+                std::fprintf(csv, "case,variant,ns_per_unit\n");
+                for (const Row& row : rows_)
+                    std::fprintf(csv, "%s,%s,%.6f\n", row.group.c_str(), row.variant.c_str(),
+                                 row.ns_per_unit);
+                std::fclose(csv);
+            }
+        }
+    }
+
+private:
+    std::vector<Row> rows_;
+};
+
+double fastest(const std::vector<double>& values) {
+    return *std::min_element(values.begin(), values.end());
+}
+
+template <typename Lambda>
+void add(const std::string& name, Lambda body) {
+    benchmark::RegisterBenchmark(name.c_str(), body)
+        ->Repetitions(kRepetitions)
+        ->ComputeStatistics("min", fastest)
+        ->ReportAggregatesOnly(true)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->MinTime(0.2);
+}
+
+void register_cases() {
+    const CpuPath best = resolve_cpu_path(CpuPath::kAutomatic);
+    const uint32_t sizes[][2] = {{256, 256}, {512, 512}, {1024, 1024}, {2048, 2048}, {1024, 4096}};
+    for (const auto& size : sizes) {
+        const uint32_t rows = size[0], cols = size[1];
+        const std::string group =
+            "filter/" + std::to_string(rows) + "x" + std::to_string(cols) + "x20/";
+        add(group + "plain", [=](benchmark::State& s) { filter_case(s, rows, cols, {CpuPath::kPlain, 1}); });
+        add(group + "baseline_2t",
+            [=](benchmark::State& s) { filter_case(s, rows, cols, {CpuPath::kBaseline, 2}); });
+        add(group + std::string(cpu_path_name(best)) + "_1t",
+            [=](benchmark::State& s) { filter_case(s, rows, cols, {best, 1}); });
+        add(group + std::string(cpu_path_name(best)) + "_2t",
+            [=](benchmark::State& s) { filter_case(s, rows, cols, {best, 2}); });
+        add(group + "floor_sweep_1t", [=](benchmark::State& s) { filter_floor(s, rows, cols, false, 1); });
+        add(group + "floor_sweep_2t", [=](benchmark::State& s) { filter_floor(s, rows, cols, false, 2); });
+        add(group + "floor_two_pass_2t",
+            [=](benchmark::State& s) { filter_floor(s, rows, cols, true, 2); });
+        if (cpu_path_supported(CpuPath::kAvx2))
+            add(group + "floor_divider_2t",
+                [=](benchmark::State& s) { filter_divider_floor(s, rows, cols, 2); });
+    }
+    for (int32_t count : {100, 256}) {
+        const std::string group = "scorer/496x1024/A=B=" + std::to_string(count) + "/";
+        add(group + "plain", [=](benchmark::State& s) { score_case(s, count, {CpuPath::kPlain, 1}); });
+        add(group + "baseline_2t",
+            [=](benchmark::State& s) { score_case(s, count, {CpuPath::kBaseline, 2}); });
+        add(group + std::string(cpu_path_name(best)) + "_1t",
+            [=](benchmark::State& s) { score_case(s, count, {best, 1}); });
+        add(group + std::string(cpu_path_name(best)) + "_2t",
+            [=](benchmark::State& s) { score_case(s, count, {best, 2}); });
+        add(group + "floor_write_1t", [=](benchmark::State& s) { score_floor(s, count, 1); });
+        add(group + "floor_write_2t", [=](benchmark::State& s) { score_floor(s, count, 2); });
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    register_cases();
+    TableReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
