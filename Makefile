@@ -27,9 +27,9 @@ DEMO_PNG := $(BUILD)/demo/tarv_demo.png
 demo: configure
 	cmake --build $(BUILD) --target octave_plugins -j $(JOBS)
 	@mkdir -p $(dir $(DEMO_PNG))
-	octave-cli --norc --no-history --quiet --no-window-system \
+	@octave-cli --norc --no-history --quiet --no-window-system \
 	  --path octave --path octave/demo --path $(BUILD)/octave \
-	  --eval "headless_graphics (); tarv_demo ('$(DEMO_PNG)');"
+	  --eval "headless_graphics (); tarv_demo ('$(abspath $(DEMO_PNG))');"
 
 # The Octave package tarball, for `pkg install`.
 dist: build
