@@ -4,7 +4,7 @@ BUILD := build
 DIST := dist
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build test bench clean
+.PHONY: all setup configure build test bench demo dist clean
 
 all: build
 
@@ -27,6 +27,19 @@ test: build
 bench: configure
 	cmake --build $(BUILD) --target fast_paths_bench -j $(JOBS)
 	BENCH_CSV=$(BUILD)/bench.csv $(BUILD)/bench/fast_paths_bench $(BENCH_ARGS)
+
+# The demo needs only the plug-ins built for GNU Octave.
+DEMO_PNG := $(BUILD)/demo/tarv_demo.png
+demo: configure
+	cmake --build $(BUILD) --target octave_plugins -j $(JOBS)
+	@mkdir -p $(dir $(DEMO_PNG))
+	@octave-cli --norc --no-history --quiet --no-window-system \
+	  --path octave --path octave/demo --path $(BUILD)/octave \
+	  --eval "headless_graphics (); tarv_demo ('$(abspath $(DEMO_PNG))');"
+
+# The Octave package tarball, for `pkg install`.
+dist: build
+	cmake --install $(BUILD) --prefix $(DIST) --component octave_package
 
 clean:
 	rm -rf $(BUILD) $(DIST)

@@ -7,6 +7,10 @@ set -euo pipefail
 packages=(
   cmake make g++ binutils pkg-config
   libgtest-dev libbenchmark-dev
+  # GNU Octave as a host: octave-cli, mkoctfile and Octave's headers; the
+  # font its figures (the waitbar too) need to be created at all; gnuplot,
+  # its toolkit without a display, for the demo's picture.
+  octave liboctave-dev fonts-freefont-otf gnuplot-nox
 )
 
 missing=()
