@@ -68,15 +68,16 @@ struct Lanes {
         memcpy(&v, p, sizeof v);
         return v;
     }
-    static ALWAYS_INLINE void store(double* p, D v) { memcpy(p, &v, sizeof v); }
+    static ALWAYS_INLINE void store(double* p, const D& v) { memcpy(p, &v, sizeof v); }
     static ALWAYS_INLINE D splat(double x) { return D{} + x; }
     // sums + value in the lanes whose top is at or above `row`; the other
     // lanes keep their sums.
-    static ALWAYS_INLINE D add_where_reached(D sums, D tops, double row, double value) {
+    static ALWAYS_INLINE D add_where_reached(const D& sums, const D& tops, double row,
+                                             double value) {
         return tops <= splat(row) ? sums + value : sums;
     }
     // The span term of each lane's span, looked up in the column's table.
-    static ALWAYS_INLINE D gather(const double* table, D index) {
+    static ALWAYS_INLINE D gather(const double* table, const D& index) {
         D v;
         for (int l = 0; l < W; ++l) v[l] = table[static_cast<int32_t>(index[l])];
         return v;
@@ -104,7 +105,7 @@ struct ScoreCall {
     int32_t cols;
     BandScoreParams params;
     double* scores;
-    const double* tops;     // A candidate top rows, as doubles (exact)
+    const double* tops;      // A candidate top rows, as doubles (exact)
     const int32_t* bottoms;  // B candidate bottom rows
     int32_t span_low;        // the smallest span of any pair
     int32_t span_count;      // spans span_low .. span_low + span_count - 1
@@ -131,7 +132,8 @@ ALWAYS_INLINE void extend_sums(double* sums, const double* tops, int32_t begin, 
         const double value = column[r];
         int32_t a = begin;
         for (; a + W <= end; a += W)
-            L::store(sums + a, L::add_where_reached(L::load(sums + a), L::load(tops + a), row, value));
+            L::store(sums + a,
+                     L::add_where_reached(L::load(sums + a), L::load(tops + a), row, value));
         for (; a < end; ++a) sums[a] = S::add_where_reached(sums[a], tops[a], row, value);
     }
 }
@@ -163,10 +165,10 @@ ALWAYS_INLINE void score_member(void* context, const TeamMember& member) {
     double* sums = call.member_memory +
                    static_cast<size_t>(member.index) * (static_cast<size_t>(A) + call.span_count);
     double* terms = sums + A;
-    const int32_t first = static_cast<int32_t>(static_cast<int64_t>(call.cols) * member.index /
-                                               member.count);
-    const int32_t end = static_cast<int32_t>(static_cast<int64_t>(call.cols) *
-                                             (member.index + 1) / member.count);
+    const int32_t first =
+        static_cast<int32_t>(static_cast<int64_t>(call.cols) * member.index / member.count);
+    const int32_t end =
+        static_cast<int32_t>(static_cast<int64_t>(call.cols) * (member.index + 1) / member.count);
     const double* tops = call.tops;
     for (int32_t c = first; c < end; ++c) {
         const double* column = call.image + static_cast<size_t>(call.rows) * c;
@@ -177,13 +179,13 @@ ALWAYS_INLINE void score_member(void* context, const TeamMember& member) {
         // NaN limit excludes nothing.
         for (int32_t k = 0; k < call.span_count; ++k) {
             const double s = static_cast<double>(call.span_low + k);
-            terms[k] = span_min > s || s > span_max
-                           ? 0.0
-                           : span_prior(s, params.span_mean[c], params.span_sd[c],
-                                        params.prior_weight);
+            terms[k] =
+                span_min > s || s > span_max
+                    ? 0.0
+                    : span_prior(s, params.span_mean[c], params.span_sd[c], params.prior_weight);
         }
-        int32_t begin = 0;        // first top whose span is not above span_max
-        int32_t reach = 0;        // first top whose span is below span_min
+        int32_t begin = 0;         // first top whose span is not above span_max
+        int32_t reach = 0;         // first top whose span is below span_min
         int32_t previous_end = 0;  // end of the previous bottom's run
         for (int32_t b = 0; b < B; ++b) {
             const int32_t bottom = call.bottoms[b];
@@ -196,10 +198,12 @@ ALWAYS_INLINE void score_member(void* context, const TeamMember& member) {
             // Tops still in the run take the new rows; tops entering it sum
             // their rows from the top.
             const int32_t kept = previous_end > begin ? previous_end : begin;
-            if (b > 0) extend_sums<W>(sums, tops, begin, kept, column, call.bottoms[b - 1] + 1, bottom);
+            if (b > 0)
+                extend_sums<W>(sums, tops, begin, kept, column, call.bottoms[b - 1] + 1, bottom);
             for (int32_t a = kept; a < finish; ++a) {
                 double sum = 0.0;
-                for (int32_t r = static_cast<int32_t>(tops[a]); r <= bottom; ++r) sum = sum + column[r];
+                for (int32_t r = static_cast<int32_t>(tops[a]); r <= bottom; ++r)
+                    sum = sum + column[r];
                 sums[a] = sum;
             }
             previous_end = finish;
@@ -221,7 +225,7 @@ __attribute__((target("avx2"))) void score_member_avx2(void* context, const Team
 }
 
 __attribute__((target("avx512f"))) void score_member_avx512(void* context,
-                                                           const TeamMember& member) {
+                                                            const TeamMember& member) {
     score_member<8>(context, member);
 }
 
@@ -244,8 +248,10 @@ void score_bands_with(const PathChoice& choice, const double* image, int32_t row
 
     // Candidate rows grow with their index, so the spans of all pairs lie
     // between these two; candidate_rows_in_range keeps both in 32 bits.
-    const int32_t span_low = candidate_row(0, params.bottom_offset) - candidate_row(A - 1, params.top_offset);
-    const int32_t span_high = candidate_row(B - 1, params.bottom_offset) - candidate_row(0, params.top_offset);
+    const int32_t span_low =
+        candidate_row(0, params.bottom_offset) - candidate_row(A - 1, params.top_offset);
+    const int32_t span_high =
+        candidate_row(B - 1, params.bottom_offset) - candidate_row(0, params.top_offset);
     const int64_t span_count = static_cast<int64_t>(span_high) - span_low + 1;
     const size_t member_size = static_cast<size_t>(A) + static_cast<size_t>(span_count);
     double* tops = static_cast<double*>(malloc(sizeof(double) * A));
@@ -258,11 +264,14 @@ void score_bands_with(const PathChoice& choice, const double* image, int32_t row
         score_bands_reference(image, rows, cols, params, scores);
         return;
     }
-    for (int32_t a = 0; a < A; ++a) tops[a] = static_cast<double>(candidate_row(a, params.top_offset));
+    for (int32_t a = 0; a < A; ++a)
+        tops[a] = static_cast<double>(candidate_row(a, params.top_offset));
     for (int32_t b = 0; b < B; ++b) bottoms[b] = candidate_row(b, params.bottom_offset);
 
-    ScoreCall call{image,  rows,      cols,     params, scores, tops, bottoms, span_low,
-                   static_cast<int32_t>(span_count), member_memory};
+    ScoreCall call{image,        rows,     cols,
+                   params,       scores,   tops,
+                   bottoms,      span_low, static_cast<int32_t>(span_count),
+                   member_memory};
     TeamBody body = path == CpuPath::kAvx512 ? score_member_avx512
                     : path == CpuPath::kAvx2 ? score_member_avx2
                                              : score_member_baseline;

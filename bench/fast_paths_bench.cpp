@@ -44,8 +44,15 @@ struct FilterImage {
     DiffusionParams params;
 
     FilterImage(uint32_t m, uint32_t n)
-        : rows(m), cols(n), source(static_cast<size_t>(m) * n), work(source.size()),
-          scratch(5 * source.size()), row_up(m), row_down(m), col_left(n), col_right(n) {
+        : rows(m),
+          cols(n),
+          source(static_cast<size_t>(m) * n),
+          work(source.size()),
+          scratch(5 * source.size()),
+          row_up(m),
+          row_down(m),
+          col_left(n),
+          col_right(n) {
         // Speckle-like log intensities around a smooth ramp.
         std::mt19937 generator(1);
         std::normal_distribution<float> speckle(0.0f, 0.3f);
@@ -80,7 +87,8 @@ void filter_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoi
         const bool done =
             choice.path == CpuPath::kPlain
                 ? diffuse_reference(image.source.data(), image.work.data(), rows, cols,
-                                    image.tables(), image.planes(), image.params, {nullptr, nullptr})
+                                    image.tables(), image.planes(), image.params,
+                                    {nullptr, nullptr})
                 : diffuse_with(choice, image.source.data(), image.work.data(), rows, cols,
                                image.tables(), image.planes(), image.params, {nullptr, nullptr});
         benchmark::DoNotOptimize(done);
@@ -118,7 +126,8 @@ void stream_member(void* context, const TeamMember& member) {
                 d[k] = v;
                 e[k] = v;
             }
-            for (size_t k = begin; k < end; ++k) w[k] = (((a[k] + b[k]) + c[k]) + d[k]) + e[k] * w[k];
+            for (size_t k = begin; k < end; ++k)
+                w[k] = (((a[k] + b[k]) + c[k]) + d[k]) + e[k] * w[k];
         }
         team_wait(member);
     }
@@ -190,8 +199,15 @@ struct ScoreVolume {
     // run from 50 - (A - 1) to 50 + (B - 1); spans of 10 to 150 rows are
     // admissible.
     ScoreVolume(int32_t count)
-        : rows(496), cols(1024), A(count), B(count), image(static_cast<size_t>(rows) * cols),
-          span_mean(cols), span_sd(cols), span_min(cols, 10.0), span_max(cols, 150.0),
+        : rows(496),
+          cols(1024),
+          A(count),
+          B(count),
+          image(static_cast<size_t>(rows) * cols),
+          span_mean(cols),
+          span_sd(cols),
+          span_min(cols, 10.0),
+          span_max(cols, 150.0),
           scores(static_cast<size_t>(A) * B * cols, 0.0) {
         std::mt19937 generator(2);
         std::uniform_real_distribution<double> value(0.0, 255.0);
@@ -200,8 +216,8 @@ struct ScoreVolume {
             span_mean[c] = 60.0 + 20.0 * std::sin(c * 0.01);
             span_sd[c] = 15.0;
         }
-        params = {100.0, 150.0, A, B, 40.0, span_mean.data(), span_sd.data(), span_min.data(),
-                  span_max.data()};
+        params = {100.0,           150.0,          A, B, 40.0, span_mean.data(), span_sd.data(),
+                  span_min.data(), span_max.data()};
     }
     double cells() const { return static_cast<double>(scores.size()); }
 };
@@ -273,9 +289,10 @@ public:
             if (table.find(row.group) == table.end()) groups.push_back(row.group);
             table[row.group][row.variant] = row.ns_per_unit;
         }
-        std::printf("\nFastest of %d repetitions; ns per pixel-iteration (filter) or per cell "
-                    "(scorer).\n",
-                    kRepetitions);
+        std::printf(
+            "\nFastest of %d repetitions; ns per pixel-iteration (filter) or per cell "
+            "(scorer).\n",
+            kRepetitions);
         std::printf("%-26s %-24s %12s %10s %10s\n", "case", "variant", "ns/unit", "vs plain",
                     "vs floor");
         for (const std::string& group : groups) {
@@ -330,15 +347,22 @@ void register_cases() {
         const uint32_t rows = size[0], cols = size[1];
         const std::string group =
             "filter/" + std::to_string(rows) + "x" + std::to_string(cols) + "x20/";
-        add(group + "plain", [=](benchmark::State& s) { filter_case(s, rows, cols, {CpuPath::kPlain, 1}); });
-        add(group + "baseline_2t",
-            [=](benchmark::State& s) { filter_case(s, rows, cols, {CpuPath::kBaseline, 2}); });
-        add(group + std::string(cpu_path_name(best)) + "_1t",
-            [=](benchmark::State& s) { filter_case(s, rows, cols, {best, 1}); });
-        add(group + std::string(cpu_path_name(best)) + "_2t",
-            [=](benchmark::State& s) { filter_case(s, rows, cols, {best, 2}); });
-        add(group + "floor_sweep_1t", [=](benchmark::State& s) { filter_floor(s, rows, cols, false, 1); });
-        add(group + "floor_sweep_2t", [=](benchmark::State& s) { filter_floor(s, rows, cols, false, 2); });
+        add(group + "plain", [=](benchmark::State& s) {
+            filter_case(s, rows, cols, {CpuPath::kPlain, 1});
+        });
+        add(group + "baseline_2t", [=](benchmark::State& s) {
+            filter_case(s, rows, cols, {CpuPath::kBaseline, 2});
+        });
+        add(group + std::string(cpu_path_name(best)) + "_1t", [=](benchmark::State& s) {
+            filter_case(s, rows, cols, {best, 1});
+        });
+        add(group + std::string(cpu_path_name(best)) + "_2t", [=](benchmark::State& s) {
+            filter_case(s, rows, cols, {best, 2});
+        });
+        add(group + "floor_sweep_1t",
+            [=](benchmark::State& s) { filter_floor(s, rows, cols, false, 1); });
+        add(group + "floor_sweep_2t",
+            [=](benchmark::State& s) { filter_floor(s, rows, cols, false, 2); });
         add(group + "floor_two_pass_2t",
             [=](benchmark::State& s) { filter_floor(s, rows, cols, true, 2); });
         if (cpu_path_supported(CpuPath::kAvx2))
@@ -347,13 +371,18 @@ void register_cases() {
     }
     for (int32_t count : {100, 256}) {
         const std::string group = "scorer/496x1024/A=B=" + std::to_string(count) + "/";
-        add(group + "plain", [=](benchmark::State& s) { score_case(s, count, {CpuPath::kPlain, 1}); });
-        add(group + "baseline_2t",
-            [=](benchmark::State& s) { score_case(s, count, {CpuPath::kBaseline, 2}); });
-        add(group + std::string(cpu_path_name(best)) + "_1t",
-            [=](benchmark::State& s) { score_case(s, count, {best, 1}); });
-        add(group + std::string(cpu_path_name(best)) + "_2t",
-            [=](benchmark::State& s) { score_case(s, count, {best, 2}); });
+        add(group + "plain", [=](benchmark::State& s) {
+            score_case(s, count, {CpuPath::kPlain, 1});
+        });
+        add(group + "baseline_2t", [=](benchmark::State& s) {
+            score_case(s, count, {CpuPath::kBaseline, 2});
+        });
+        add(group + std::string(cpu_path_name(best)) + "_1t", [=](benchmark::State& s) {
+            score_case(s, count, {best, 1});
+        });
+        add(group + std::string(cpu_path_name(best)) + "_2t", [=](benchmark::State& s) {
+            score_case(s, count, {best, 2});
+        });
         add(group + "floor_write_1t", [=](benchmark::State& s) { score_floor(s, count, 1); });
         add(group + "floor_write_2t", [=](benchmark::State& s) { score_floor(s, count, 2); });
     }

@@ -22,8 +22,8 @@
 
 #if !FAST_PATHS_AVAILABLE
 
-bool diffuse_with(const PathChoice&, const float* source, float* work, uint32_t rows,
-                  uint32_t cols, const NeighbourTables& tables, const DiffusionScratch& scratch,
+bool diffuse_with(const PathChoice&, const float* source, float* work, uint32_t rows, uint32_t cols,
+                  const NeighbourTables& tables, const DiffusionScratch& scratch,
                   const DiffusionParams& params, ProgressStep progress) {
     return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress);
 }
@@ -71,10 +71,10 @@ struct Lanes {
         memcpy(&v, p, sizeof v);
         return v;
     }
-    static ALWAYS_INLINE void store(float* p, F v) { memcpy(p, &v, sizeof v); }
-    static ALWAYS_INLINE D widen(F v) { return __builtin_convertvector(v, D); }
-    static ALWAYS_INLINE F narrow(D v) { return __builtin_convertvector(v, F); }
-    static ALWAYS_INLINE F clamp(F c) {
+    static ALWAYS_INLINE void store(float* p, const F& v) { memcpy(p, &v, sizeof v); }
+    static ALWAYS_INLINE D widen(const F& v) { return __builtin_convertvector(v, D); }
+    static ALWAYS_INLINE F narrow(const D& v) { return __builtin_convertvector(v, F); }
+    static ALWAYS_INLINE F clamp(const F& c) {
         const F zero = F{};
         const F one = zero + 1.0f;
         const F upper = c > one ? one : c;
@@ -93,6 +93,9 @@ struct Lanes<1> {
     static ALWAYS_INLINE F clamp(F c) { return clamp_coefficient(c); }
 };
 
+template <int W>
+using Floats = typename Lanes<W>::F;
+
 // The coefficient pass, operation for operation, in three stages: its
 // chain of five divisions is too long for the processor to overlap many
 // pixels, so a column goes through each stage in turn and each stage's
@@ -101,10 +104,9 @@ struct Lanes<1> {
 // Stage 1: lap and grad of pixels with working value c0 and neighbours up,
 // down, left and right.
 template <int W>
-ALWAYS_INLINE void laplacian_and_gradient(typename Lanes<W>::F c0, typename Lanes<W>::F up,
-                                          typename Lanes<W>::F down, typename Lanes<W>::F left,
-                                          typename Lanes<W>::F right, typename Lanes<W>::F* lap,
-                                          typename Lanes<W>::F* grad) {
+ALWAYS_INLINE void laplacian_and_gradient(const Floats<W>& c0, const Floats<W>& up,
+                                          const Floats<W>& down, const Floats<W>& left,
+                                          const Floats<W>& right, Floats<W>* lap, Floats<W>* grad) {
     typedef typename Lanes<W>::F F;
     const F dU = up - c0;
     const F dD = down - c0;
@@ -116,8 +118,7 @@ ALWAYS_INLINE void laplacian_and_gradient(typename Lanes<W>::F c0, typename Lane
 
 // Stage 2: q from lap and grad.
 template <int W>
-ALWAYS_INLINE typename Lanes<W>::F instantaneous_q(typename Lanes<W>::F lap,
-                                                   typename Lanes<W>::F grad) {
+ALWAYS_INLINE Floats<W> instantaneous_q(const Floats<W>& lap, const Floats<W>& grad) {
     typedef Lanes<W> L;
     typedef typename L::F F;
     const F num = L::narrow(0.5 * L::widen(grad) - 0.0625 * L::widen(lap * lap));
@@ -127,7 +128,7 @@ ALWAYS_INLINE typename Lanes<W>::F instantaneous_q(typename Lanes<W>::F lap,
 
 // Stage 3: the stored conductance from q; q0d = (q0 + 1) * q0.
 template <int W>
-ALWAYS_INLINE typename Lanes<W>::F stored_conductance(typename Lanes<W>::F q, float q0, float q0d) {
+ALWAYS_INLINE Floats<W> stored_conductance(const Floats<W>& q, float q0, float q0d) {
     typedef Lanes<W> L;
     typedef typename L::F F;
     const F t = (q - q0) / q0d;
@@ -146,11 +147,9 @@ inline float conductance(float c0, float up, float down, float left, float right
 // The updated working value of a pixel: the update pass, operation for
 // operation, with the differences taken again from the old values.
 template <int W>
-ALWAYS_INLINE typename Lanes<W>::F updated(typename Lanes<W>::F c0, typename Lanes<W>::F up,
-                                           typename Lanes<W>::F down, typename Lanes<W>::F left,
-                                           typename Lanes<W>::F right, typename Lanes<W>::F cC,
-                                           typename Lanes<W>::F cD, typename Lanes<W>::F cR,
-                                           double step) {
+ALWAYS_INLINE Floats<W> updated(const Floats<W>& c0, const Floats<W>& up, const Floats<W>& down,
+                                const Floats<W>& left, const Floats<W>& right, const Floats<W>& cC,
+                                const Floats<W>& cD, const Floats<W>& cR, double step) {
     typedef Lanes<W> L;
     typedef typename L::F F;
     const F dU = up - c0;
@@ -206,8 +205,8 @@ ALWAYS_INLINE void coefficient_column(const float* left, const float* centre, co
             L::store(coef + first + k, stored_conductance<W>(L::load(lap + k), q0, q0d));
         for (; k < count; ++k) coef[first + k] = stored_conductance<1>(lap[k], q0, q0d);
     }
-    coef[last] = conductance(centre[last], centre[last - 1], centre[last], left[last], right[last],
-                             q0, q0d);
+    coef[last] =
+        conductance(centre[last], centre[last - 1], centre[last], left[last], right[last], q0, q0d);
 }
 
 // Updates one column into `out` from the old values of its left, own and
@@ -228,10 +227,10 @@ ALWAYS_INLINE void update_column(const float* left, const float* centre, const f
                         coef_right[0], step);
     uint32_t i = 1;
     for (; i + W <= last; i += W)
-        L::store(out + i, updated<W>(L::load(centre + i), L::load(centre + i - 1),
-                                     L::load(centre + i + 1), L::load(left + i), L::load(right + i),
-                                     L::load(coef + i), L::load(coef + i + 1),
-                                     L::load(coef_right + i), step));
+        L::store(out + i,
+                 updated<W>(L::load(centre + i), L::load(centre + i - 1), L::load(centre + i + 1),
+                            L::load(left + i), L::load(right + i), L::load(coef + i),
+                            L::load(coef + i + 1), L::load(coef_right + i), step));
     for (; i < last; ++i)
         out[i] = updated<1>(S::load(centre + i), S::load(centre + i - 1), S::load(centre + i + 1),
                             left[i], right[i], coef[i], coef[i + 1], coef_right[i], step);

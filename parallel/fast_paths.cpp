@@ -38,19 +38,14 @@ constexpr uint32_t kAvx512State = 0xe6;
 
 bool cpu_path_supported(CpuPath path) {
     switch (path) {
-    case CpuPath::kPlain:
-    case CpuPath::kAutomatic:
-        return true;
+        case CpuPath::kPlain:
+        case CpuPath::kAutomatic: return true;
 #if FAST_PATHS_AVAILABLE
-    case CpuPath::kBaseline:
-        return true;
-    case CpuPath::kAvx2:
-        return processor_has(bit_AVX2, kAvxState);
-    case CpuPath::kAvx512:
-        return processor_has(bit_AVX512F, kAvx512State);
+        case CpuPath::kBaseline: return true;
+        case CpuPath::kAvx2: return processor_has(bit_AVX2, kAvxState);
+        case CpuPath::kAvx512: return processor_has(bit_AVX512F, kAvx512State);
 #else
-    default:
-        return false;
+        default: return false;
 #endif
     }
     return false;
@@ -66,11 +61,11 @@ CpuPath resolve_cpu_path(CpuPath path) {
 
 const char* cpu_path_name(CpuPath path) {
     switch (path) {
-    case CpuPath::kPlain: return "plain";
-    case CpuPath::kBaseline: return "baseline";
-    case CpuPath::kAvx2: return "avx2";
-    case CpuPath::kAvx512: return "avx512";
-    case CpuPath::kAutomatic: return "automatic";
+        case CpuPath::kPlain: return "plain";
+        case CpuPath::kBaseline: return "baseline";
+        case CpuPath::kAvx2: return "avx2";
+        case CpuPath::kAvx512: return "avx512";
+        case CpuPath::kAutomatic: return "automatic";
     }
     return "unknown";
 }

@@ -54,7 +54,7 @@ enum class Values { kSmooth, kSpecial, kDense };
 // special values (NaN, infinities, signed zeros, subnormal inputs, inputs
 // whose exponential is subnormal, zero, infinite or huge), kDense many.
 std::vector<float> log_image(uint32_t rows, uint32_t cols, unsigned seed, Values values) {
-    static const float special[] = {kNaN,   kInf,   -kInf,  0.0f,  -0.0f, 1e-40f, -1e-42f,
+    static const float special[] = {kNaN,   kInf,   -kInf,   0.0f,  -0.0f, 1e-40f, -1e-42f,
                                     -95.0f, -90.0f, -110.0f, 89.0f, 45.0f, -52.0f};
     std::mt19937 generator(seed);
     std::uniform_real_distribution<float> smooth(-1.0f, 3.0f);
@@ -62,7 +62,8 @@ std::vector<float> log_image(uint32_t rows, uint32_t cols, unsigned seed, Values
     std::uniform_int_distribution<int> pick(0, sizeof special / sizeof special[0] - 1);
     const int share = values == Values::kSmooth ? 0 : values == Values::kSpecial ? 3 : 40;
     std::vector<float> image(static_cast<size_t>(rows) * cols);
-    for (float& v : image) v = percent(generator) < share ? special[pick(generator)] : smooth(generator);
+    for (float& v : image)
+        v = percent(generator) < share ? special[pick(generator)] : smooth(generator);
     return image;
 }
 
@@ -84,7 +85,12 @@ struct FilterRun {
     int32_t stop_after = -1;
 
     FilterRun(uint32_t m, uint32_t n, float garbage)
-        : rows(m), cols(n), row_up(m), row_down(m), col_left(n), col_right(n),
+        : rows(m),
+          cols(n),
+          row_up(m),
+          row_down(m),
+          col_left(n),
+          col_right(n),
           scratch(5 * static_cast<size_t>(m) * n, garbage),
           work(static_cast<size_t>(m) * n, garbage) {
         build_neighbour_tables(rows, cols, tables());
@@ -162,8 +168,8 @@ TEST(FilterPathsTest, RegionsWithDefinedDegenerateStatistics) {
         const std::vector<float>* source;
         ReferenceRegion region;
     };
-    const Case cases[] = {{&noisy, {5, 4, 0, 8, 0}}, {&noisy, {3, 3, 4, 4, 1}},
-                          {&zeros, {0, 11, 0, 8, 108}}};
+    const Case cases[] = {
+        {&noisy, {5, 4, 0, 8, 0}}, {&noisy, {3, 3, 4, 4, 1}}, {&zeros, {0, 11, 0, 8, 108}}};
     for (const Case& c : cases) {
         const DiffusionParams params{c.region, 2, 0.25f};
         FilterRun reference(rows, cols, 1.0f);
@@ -263,11 +269,11 @@ ScoreSetup score_setup(const ScoreCase& c, unsigned seed) {
         double min = low, max = low + std::floor(unit(generator) * 12.0);
         if (c.wild_limits) {
             switch (k % 5) {
-            case 0: min = kNaND; break;
-            case 1: max = kNaND; break;
-            case 2: min = kNaND, max = kNaND; break;
-            case 3: min = -3.0, sd = 0.0, mean = 2.0; break;
-            case 4: min = max + 1.0; break;  // nothing admissible
+                case 0: min = kNaND; break;
+                case 1: max = kNaND; break;
+                case 2: min = kNaND, max = kNaND; break;
+                case 3: min = -3.0, sd = 0.0, mean = 2.0; break;
+                case 4: min = max + 1.0; break;  // nothing admissible
             }
         }
         s.span_mean.push_back(mean);
@@ -275,8 +281,9 @@ ScoreSetup score_setup(const ScoreCase& c, unsigned seed) {
         s.span_min.push_back(min);
         s.span_max.push_back(max);
     }
-    s.params = {c.top_offset, c.bottom_offset, c.A, c.B, 1.5,
-                s.span_mean.data(), s.span_sd.data(), s.span_min.data(), s.span_max.data()};
+    s.params = {
+        c.top_offset,      c.bottom_offset,  c.A, c.B, 1.5, s.span_mean.data(), s.span_sd.data(),
+        s.span_min.data(), s.span_max.data()};
     return s;
 }
 
@@ -308,7 +315,7 @@ std::vector<ScoreCase> score_cases() {
     for (bool wild : {false, true}) {
         cases.push_back({9, 17, 7, 0.0, 0.0, wild});
         cases.push_back({16, 12, 10, 3.0, 1.0, wild});
-        cases.push_back({7, 9, 10, -0.5, 2.5, wild});  // tops 0, 0, 1, ...; bottoms 2, 3, ...
+        cases.push_back({7, 9, 10, -0.5, 2.5, wild});   // tops 0, 0, 1, ...; bottoms 2, 3, ...
         cases.push_back({12, 5, 10, 4.7, -0.9, wild});  // bottoms 0, 1, ... below most tops
         cases.push_back({5, 30, 3, 1.25, 0.75, wild});
     }
