@@ -78,7 +78,7 @@ struct Lanes {
     }
     // The span term of each lane's span, looked up in the column's table.
     static ALWAYS_INLINE D gather(const double* table, const D& index) {
-        D v;
+        D v = D{};
         for (int l = 0; l < W; ++l) v[l] = table[static_cast<int32_t>(index[l])];
         return v;
     }
