@@ -16,6 +16,7 @@
 
 #include "bits.h"
 #include "kernel.h"
+#include "plugin_support.h"
 #include "scorer.h"
 
 namespace {
@@ -392,6 +393,44 @@ TEST(ScorePathsTest, AutomaticChoiceOnAVolumeLargeEnoughForThreads) {
     score_bands_reference(s.image.data(), s.rows, c.C, s.params, reference.data());
     score_bands(s.image.data(), s.rows, c.C, s.params, fast.data());
     EXPECT_TRUE(planes_match(reference, fast, static_cast<size_t>(c.A)));
+}
+
+// --- through the plug-ins ------------------------------------------------------
+// Large enough for the plug-ins to start threads, called as a host calls
+// them, against the plain loops.
+
+TEST(PluginPathsTest, FilterPlugInGivesTheBitsOfThePlainLoops) {
+    const uint32_t rows = 300, cols = 260;
+    const std::vector<float> source = log_image(rows, cols, 23, Values::kSmooth);
+    const ReferenceRegion region{20, 59, 30, 89, 40 * 60};
+    FilterRun reference(rows, cols, 1.0f);
+    reference.filter({CpuPath::kPlain, 1}, source, {region, 3, 0.2f});
+    RecordedProgress progress;
+    Inputs inputs({testhost::make_single(rows, cols, source), testhost::make_scalar(3),
+                   testhost::make_scalar(0.2), testhost::make_scalar(21), testhost::make_scalar(60),
+                   testhost::make_scalar(31), testhost::make_scalar(90), testhost::make_scalar(1)});
+    Outcome outcome(testhost::call(plugin_at(TARV_C_PLUGIN), 1, inputs.arrays));
+    ASSERT_TRUE(outcome.call.ok) << outcome.call.error_id << ": " << outcome.call.error_message;
+    EXPECT_TRUE(planes_match(reference.work, testhost::single_values(outcome.call.result), rows));
+    EXPECT_FALSE(progress.calls().empty()) << "the progress bar was on";
+}
+
+TEST(PluginPathsTest, ScorerPlugInGivesTheBitsOfThePlainLoop) {
+    const ScoreCase c{48, 40, 64, 2.0, 9.0, true};
+    const ScoreSetup s = score_setup(c, 31);
+    const size_t cells = static_cast<size_t>(c.A) * c.B * c.C;
+    std::vector<double> reference(cells, 0.0);
+    score_bands_reference(s.image.data(), s.rows, c.C, s.params, reference.data());
+    auto row = [](const std::vector<double>& v) { return testhost::make_double({1, v.size()}, v); };
+    Inputs inputs(
+        {testhost::make_scalar(c.top_offset), testhost::make_scalar(c.bottom_offset),
+         testhost::make_double({static_cast<size_t>(s.rows), static_cast<size_t>(c.C)}, s.image),
+         row(s.span_mean), row(s.span_sd), testhost::make_scalar(c.A), testhost::make_scalar(c.B),
+         testhost::make_scalar(s.params.prior_weight), row(s.span_min), row(s.span_max)});
+    Outcome outcome(testhost::call(plugin_at(BANDSCORE_PLUGIN), 1, inputs.arrays));
+    ASSERT_TRUE(outcome.call.ok) << outcome.call.error_id << ": " << outcome.call.error_message;
+    EXPECT_TRUE(planes_match(reference, testhost::double_values(outcome.call.result),
+                             static_cast<size_t>(c.A)));
 }
 
 }  // namespace
