@@ -12,9 +12,12 @@
 // - filter, sweep: the working plane read and written once per iteration
 //   (8 bytes a pixel-iteration), what the one-sweep fast path streams;
 // - filter, two passes: the coefficient pass reads the working plane and
-//   writes five planes, the update pass reads six and writes one (48 bytes,
-//   52 with the exponential and logarithm), what the plain loops stream;
+//   writes five planes, the update pass reads six and writes one (52 bytes
+//   a pixel-iteration), what the plain loops stream;
 // - scorer: the score volume written once (8 bytes a cell).
+// Two more rows show what bounds the filter's fast path: the divisions its
+// coefficients need (floor_divider) and the exponential and logarithm of
+// every pixel through the C library (exp_log_only), both on 2 threads.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -81,8 +84,12 @@ struct FilterImage {
     double pixel_iterations() const { return static_cast<double>(source.size()) * kIterations; }
 };
 
-void filter_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoice choice) {
+void filter_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoice choice,
+                 bool libm_only = false) {
     FilterImage image(rows, cols);
+    // With no iteration only the exponential and the logarithm are left:
+    // their share of a pixel-iteration at 20 iterations.
+    if (libm_only) image.params.iterations = 0;
     for (auto _ : state) {
         const bool done =
             choice.path == CpuPath::kPlain
@@ -365,6 +372,9 @@ void register_cases() {
             [=](benchmark::State& s) { filter_floor(s, rows, cols, false, 2); });
         add(group + "floor_two_pass_2t",
             [=](benchmark::State& s) { filter_floor(s, rows, cols, true, 2); });
+        add(group + "exp_log_only_2t", [=](benchmark::State& s) {
+            filter_case(s, rows, cols, {best, 2}, true);
+        });
         if (cpu_path_supported(CpuPath::kAvx2))
             add(group + "floor_divider_2t",
                 [=](benchmark::State& s) { filter_divider_floor(s, rows, cols, 2); });
