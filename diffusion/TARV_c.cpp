@@ -62,8 +62,8 @@ uint32_t region_bound(const mxArray* const prhs[], int slot, uint32_t extent) {
     if (extent == 0) return 0;
     // Truncation lands in 1 .. extent exactly when 1 <= value < extent + 1.
     if (!(value >= 1.0 && value < static_cast<double>(extent) + 1.0))
-        raise_error("TARV_c:region", "argument %d (%s) must lie within 1..%u, was %g", slot + 1,
-                    kArgumentNames[slot], extent, value);
+        raise_error("TARV_c:region", "argument %d (%s) must lie within 1..%u, was %s", slot + 1,
+                    kArgumentNames[slot], extent, number_text(value).text);
     return static_cast<uint32_t>(value) - 1;
 }
 
@@ -108,8 +108,8 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
     if (!truncate_to_int32(iterations, &args.params.iterations))
         raise_error("TARV_c:iterations",
                     "argument 2 (iterations) must be a finite number within the 32-bit integer "
-                    "range, was %g",
-                    iterations);
+                    "range, was %s",
+                    number_text(iterations).text);
     args.params.lambda = static_cast<float>(scalar_argument(prhs, kLambda));
 
     ReferenceRegion& region = args.params.region;

@@ -5,6 +5,7 @@
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include "host_api.h"
 
@@ -39,6 +40,26 @@ inline bool truncate_to_int32(double value, int32_t* result) {
     if (!(value > -2147483649.0 && value < 2147483648.0)) return false;
     *result = static_cast<int32_t>(value);
     return true;
+}
+
+// A number as the host's users write it: NaN, Inf, -Inf, whole numbers in
+// full (2147483648, not 2.14748e+09), others with as many digits as it takes
+// to read the value back.
+struct NumberText {
+    char text[32];
+};
+inline NumberText number_text(double value) {
+    NumberText result;
+    if (value != value) {
+        snprintf(result.text, sizeof result.text, "NaN");
+    } else if (value > 1.7976931348623157e308 || value < -1.7976931348623157e308) {
+        snprintf(result.text, sizeof result.text, value > 0 ? "Inf" : "-Inf");
+    } else {
+        snprintf(result.text, sizeof result.text, "%.15g", value);
+        if (strtod(result.text, nullptr) != value)
+            snprintf(result.text, sizeof result.text, "%.17g", value);
+    }
+    return result;
 }
 
 // Raises `identifier` with a printf-style message; never returns. Owned
