@@ -19,8 +19,15 @@ inline void describe_class(const mxArray* array, char* text, size_t size) {
     const char* name = id >= 0 && id < static_cast<int>(sizeof kNames / sizeof kNames[0])
                            ? kNames[id]
                            : "unknown";
-    snprintf(text, size, "%s%s%s", mxIsComplex(array) ? "complex " : "",
-             mxIsSparse(array) ? "sparse " : "", name);
+    // Joined by hand: the 32-bit Windows plug-in imports no formatting
+    // function from its runtime.
+    const char* const parts[3] = {mxIsComplex(array) ? "complex " : "",
+                                  mxIsSparse(array) ? "sparse " : "", name};
+    if (size == 0) return;
+    size_t used = 0;
+    for (const char* part : parts)
+        for (; *part != '\0' && used + 1 < size; ++part) text[used++] = *part;
+    text[used] = '\0';
 }
 
 inline bool is_numeric_or_logical_class(mxClassID id) {
@@ -41,6 +48,30 @@ inline bool truncate_to_int32(double value, int32_t* result) {
     return true;
 }
 
+#if defined(_WIN32)
+
+// Raises `identifier` with a printf-style message; never returns. Owned
+// memory must be released before: the host unwinds past the caller. The
+// 32-bit Windows plug-in imports nothing from its runtime but malloc, free,
+// exp and log, so the host formats the message.
+template <typename... Args>
+[[noreturn]] inline void raise_error(const char* identifier, const char* format, Args... args) {
+    mexErrMsgIdAndTxt(identifier, format, args...);
+}
+
+// The progress flag's 32-bit integer, truncated toward zero. The 32-bit
+// Windows build converts it as an unsigned integer: a flag of 2^31 or more
+// has 2^31 taken off before the truncation and put back after it. NaN and
+// flags below -2^31 convert to 2^31, flags of 2^32 or more to 0.
+inline uint32_t truncate_flag(double value) {
+    const bool high = value >= 2147483648.0;
+    int32_t truncated;
+    if (!truncate_to_int32(high ? value - 2147483648.0 : value, &truncated)) truncated = INT32_MIN;
+    return static_cast<uint32_t>(truncated) + (high ? 0x80000000u : 0u);
+}
+
+#else
+
 // Raises `identifier` with a printf-style message; never returns. Owned
 // memory must be released before: the host unwinds past the caller.
 [[noreturn]] inline void raise_error(const char* identifier, const char* format, ...)
@@ -53,3 +84,13 @@ inline bool truncate_to_int32(double value, int32_t* result) {
     va_end(args);
     host_raise(identifier, message);
 }
+
+// The progress flag's 32-bit integer, truncated toward zero as a signed
+// integer; NaN and values outside the signed range convert to -2^31.
+inline uint32_t truncate_flag(double value) {
+    int32_t truncated;
+    if (!truncate_to_int32(value, &truncated)) truncated = INT32_MIN;
+    return static_cast<uint32_t>(truncated);
+}
+
+#endif
