@@ -97,7 +97,7 @@ struct Outcome {
     std::string x87;     // Windows: control word before and after the call
 };
 
-Outcome run_linux(const Inputs& inputs) {
+Outcome run_linux(const Inputs& inputs, int fail_at = 0) {
     static const testhost::Plugin plugin = [] {
         std::string error;
         testhost::Plugin loaded = testhost::load_plugin(kLinuxPlugin, &error);
@@ -105,6 +105,7 @@ Outcome run_linux(const Inputs& inputs) {
         return loaded;
     }();
     testhost::ProgressRecorder recorder;
+    recorder.fail_at = fail_at;
     testhost::install_progress_recorder(&recorder);
     testhost::CallResult result = testhost::call(plugin, 1, inputs.arrays);
     standin_clear_functions();
@@ -123,15 +124,16 @@ Outcome run_linux(const Inputs& inputs) {
 
 // Runs win_runner.exe under wine with the x87 precision control at
 // `precision` bits; with `reference`, its reference loop instead of the
-// plug-in.
-Outcome run_windows(const Inputs& inputs, int precision, bool reference = false) {
+// plug-in. With `fail_at` k > 0 the k-th "waitbar" or "close" call fails.
+Outcome run_windows(const Inputs& inputs, int precision, bool reference = false, int fail_at = 0) {
     Outcome outcome;
     ScratchDir dir;
     std::string command = "WINEPREFIX=" + quoted(kWinePrefix) +
                           " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' " + quoted(WINE_PROGRAM) +
                           " " +
                           quoted(kWin32Dir + "/win_runner.exe") + " --x87 " +
-                          std::to_string(precision) + (reference ? " --reference" : "");
+                          std::to_string(precision) + " --fail-at " + std::to_string(fail_at) +
+                          (reference ? " --reference" : "");
     // Wine sees the Unix file system as drive Z:.
     const auto windows_path = [](const std::string& path) { return quoted("Z:" + path); };
     command += " " + windows_path(kWin32Dir + "/TARV_c.dll") + " " +
@@ -522,6 +524,25 @@ TEST(Win32Progress, FlagsFrom2To31AreConvertedAsUnsigned) {
         EXPECT_TRUE(run_linux(inputs).calls.empty());
     }
 }
+
+// A failing "waitbar" cancels the filter (a failing "close" is ignored), as
+// on Linux: same calls, same error, nothing left behind.
+class Win32FailingHost : public ::testing::TestWithParam<int> {};
+
+TEST_P(Win32FailingHost, CancelsAsLinuxDoes) {
+    const FilterCase c{"failing", 5, 4, 0.0f, 2.0f, 3, 0.2, 1, 5, 1, 4, 1};
+    Inputs inputs;
+    make_inputs(c, inputs);
+    const Outcome linux_outcome = run_linux(inputs, GetParam());
+    EXPECT_EQ(linux_outcome.status, GetParam() == 5 ? "ok" : "error TARV_c:cancelled");
+    expect_same_behaviour(linux_outcome, run_windows(inputs, 64, false, GetParam()));
+}
+
+// Calls 1 to 5 are: open, three advances, close.
+INSTANTIATE_TEST_SUITE_P(FailingCall, Win32FailingHost, ::testing::Values(1, 2, 4, 5),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return "call_" + std::to_string(info.param);
+                         });
 
 // Bad arguments: the same error identifiers and messages as the Linux
 // build, nothing left behind, inputs untouched.

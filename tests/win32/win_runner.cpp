@@ -3,10 +3,10 @@
 // x87 precision control set as a host process would have it, and reports
 // what happened; or it runs the reference loop below on the same inputs.
 //
-//   win_runner [--x87 24|53|64] [--reference] PLUGIN OUTPUT REPORT INPUT...
+//   win_runner [--x87 24|53|64] [--fail-at K] [--reference] PLUGIN OUTPUT REPORT INPUT...
 //
-// Each INPUT is an array file or a double scalar written d:VALUE. The result
-// goes to OUTPUT as an array file. REPORT gets one line per fact:
+// Each INPUT is an array file; the result goes to OUTPUT as one. With
+// --fail-at K the K-th "waitbar" or "close" call fails. REPORT gets one line per fact:
 //   status ok | status error IDENTIFIER
 //   message TEXT             (after an error)
 //   leftover N               arrays the call left alive
@@ -155,9 +155,10 @@ mxArray* run_reference(const std::vector<mxArray*>& inputs) {
 
 // One call with the progress recorder in place; its facts are appended to
 // `report` when that is given.
-void call_once(const testhost::Plugin& plugin, const std::vector<mxArray*>& inputs,
+void call_once(const testhost::Plugin& plugin, const std::vector<mxArray*>& inputs, int fail_at,
                const std::string& output_path, std::string* report) {
     testhost::ProgressRecorder recorder;
+    recorder.fail_at = fail_at;
     testhost::install_progress_recorder(&recorder);
     const uint16_t control_before = x87_control_word();
     testhost::CallResult result = testhost::call(plugin, 1, inputs);
@@ -186,7 +187,8 @@ bool write_report(const std::string& path, const std::string& text) {
 }
 
 int usage() {
-    fprintf(stderr, "usage: win_runner [--x87 24|53|64] [--reference] PLUGIN OUTPUT REPORT INPUT...\n");
+    fprintf(stderr, "usage: win_runner [--x87 24|53|64] [--fail-at K] [--reference] PLUGIN OUTPUT "
+                    "REPORT INPUT...\n");
     return 2;
 }
 
@@ -194,12 +196,15 @@ int usage() {
 
 int main(int argc, char** argv) {
     int precision = 0;
+    int fail_at = 0;
     bool reference = false;
     int arg = 1;
     for (; arg < argc && strncmp(argv[arg], "--", 2) == 0; ++arg) {
         if (strcmp(argv[arg], "--x87") == 0 && arg + 1 < argc) {
             precision = atoi(argv[++arg]);
             if (precision != 24 && precision != 53 && precision != 64) return usage();
+        } else if (strcmp(argv[arg], "--fail-at") == 0 && arg + 1 < argc) {
+            fail_at = atoi(argv[++arg]);
         } else if (strcmp(argv[arg], "--reference") == 0) {
             reference = true;
         } else {
@@ -213,14 +218,11 @@ int main(int argc, char** argv) {
     std::vector<mxArray*> inputs;
     for (int k = arg + 3; k < argc; ++k) {
         std::string error;
-        mxArray* input = strncmp(argv[k], "d:", 2) == 0
-                             ? testhost::make_scalar(strtod(argv[k] + 2, nullptr))
-                             : testhost::read_array_file(argv[k], &error);
-        if (input == nullptr) {
+        inputs.push_back(testhost::read_array_file(argv[k], &error));
+        if (inputs.back() == nullptr) {
             fprintf(stderr, "win_runner: %s\n", error.c_str());
             return 2;
         }
-        inputs.push_back(input);
     }
     if (precision != 0) set_x87_precision(precision);
 
@@ -245,10 +247,10 @@ int main(int argc, char** argv) {
     // room reserved before, so writing it allocates nothing.
     std::string report;
     report.reserve(size_t{1} << 20);
-    call_once(plugin, inputs, output_path, nullptr);
-    call_once(plugin, inputs, output_path, nullptr);
+    call_once(plugin, inputs, fail_at, output_path, nullptr);
+    call_once(plugin, inputs, fail_at, output_path, nullptr);
     const size_t heap_before = testhost::heap_in_use();
-    call_once(plugin, inputs, output_path, &report);
+    call_once(plugin, inputs, fail_at, output_path, &report);
     const size_t heap_after = testhost::heap_in_use();
     report += "heap " + std::to_string(static_cast<long long>(heap_after) -
                                        static_cast<long long>(heap_before)) + "\n";
