@@ -162,11 +162,20 @@ CallResult call(const Plugin& plugin, int nlhs, const std::vector<mxArray*>& inp
 }
 
 #if defined(_WIN32)
+// Busy blocks of every heap of the process: the runtime's malloc (whichever
+// runtime DLL a module imports it from) allocates from one of them. Small
+// blocks that a heap carves out of a bigger busy one count with it.
 size_t heap_in_use() {
+    HANDLE heaps[64];
+    const DWORD count = GetProcessHeaps(64, heaps);
     size_t total = 0;
-    _HEAPINFO entry{};
-    while (_heapwalk(&entry) == _HEAPOK)
-        if (entry._useflag == _USEDENTRY) total += entry._size;
+    for (DWORD h = 0; h < count && h < 64; ++h) {
+        PROCESS_HEAP_ENTRY entry{};
+        HeapLock(heaps[h]);
+        while (HeapWalk(heaps[h], &entry))
+            if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) total += entry.cbData;
+        HeapUnlock(heaps[h]);
+    }
     return total;
 }
 #else
