@@ -68,12 +68,9 @@ uint32_t region_bound(const mxArray* const prhs[], int slot, uint32_t extent) {
 }
 
 // The progress flag counts by the low 8 bits of its truncation; a NaN flag
-// or one outside the 32-bit range converts to -2^31, which is off.
-bool progress_flag(double value) {
-    int32_t truncated;
-    if (!truncate_to_int32(value, &truncated)) truncated = INT32_MIN;
-    return (static_cast<uint32_t>(truncated) & 0xffu) != 0;
-}
+// or one outside the 32-bit range converts to a value whose low 8 bits are
+// 0, which is off.
+bool progress_flag(double value) { return (truncate_flag(value) & 0xffu) != 0; }
 
 FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]) {
     if (nrhs < kInputCount)
