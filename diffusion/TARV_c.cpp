@@ -62,18 +62,15 @@ uint32_t region_bound(const mxArray* const prhs[], int slot, uint32_t extent) {
     if (extent == 0) return 0;
     // Truncation lands in 1 .. extent exactly when 1 <= value < extent + 1.
     if (!(value >= 1.0 && value < static_cast<double>(extent) + 1.0))
-        raise_error("TARV_c:region", "argument %d (%s) must lie within 1..%u, was %g", slot + 1,
-                    kArgumentNames[slot], extent, value);
+        raise_error("TARV_c:region", "argument %d (%s) must lie within 1..%u, was %s", slot + 1,
+                    kArgumentNames[slot], extent, number_text(value).text);
     return static_cast<uint32_t>(value) - 1;
 }
 
 // The progress flag counts by the low 8 bits of its truncation; a NaN flag
-// or one outside the 32-bit range converts to -2^31, which is off.
-bool progress_flag(double value) {
-    int32_t truncated;
-    if (!truncate_to_int32(value, &truncated)) truncated = INT32_MIN;
-    return (static_cast<uint32_t>(truncated) & 0xffu) != 0;
-}
+// or one outside the 32-bit range converts to a value whose low 8 bits are
+// 0, which is off.
+bool progress_flag(double value) { return (truncate_flag(value) & 0xffu) != 0; }
 
 FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]) {
     if (nrhs < kInputCount)
@@ -108,8 +105,8 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
     if (!truncate_to_int32(iterations, &args.params.iterations))
         raise_error("TARV_c:iterations",
                     "argument 2 (iterations) must be a finite number within the 32-bit integer "
-                    "range, was %g",
-                    iterations);
+                    "range, was %s",
+                    number_text(iterations).text);
     args.params.lambda = static_cast<float>(scalar_argument(prhs, kLambda));
 
     ReferenceRegion& region = args.params.region;

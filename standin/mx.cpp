@@ -11,8 +11,6 @@
 #include "array.h"
 #include "standin.h"
 
-#define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
-
 namespace {
 
 constexpr uint32_t kArrayMagic = 0x6d784172;  // "mxAr"

@@ -10,6 +10,14 @@
 
 #include "mex_host.h"
 
+// What the two stand-in libraries export: the host operations and the
+// functions below. Everything else in them stays private.
+#if defined(_WIN32)
+#define STANDIN_EXPORT extern "C" __declspec(dllexport)
+#else
+#define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
 extern "C" {
 
 // --- libmx ---------------------------------------------------------------

@@ -361,7 +361,7 @@ std::vector<InvalidCase> invalid_cases() {
              replace(in, 6, make_scalar(8192));
          }},
         {"top_count_nan", "bandscore:count", "argument 6", [](BandArgs&, Inputs& in, int&) { replace(in, 5, make_scalar(kNaN)); }},
-        {"top_count_negative", "bandscore:count", "argument 6", [](BandArgs&, Inputs& in, int&) { replace(in, 5, make_scalar(-0.5)); }},
+        {"top_count_negative", "bandscore:count", "argument 6 (top_count) must be a number from 0 up to 2^31 - 1, was -0.5", [](BandArgs&, Inputs& in, int&) { replace(in, 5, make_scalar(-0.5)); }},
         {"bottom_count_2_31", "bandscore:count", "argument 7", [](BandArgs&, Inputs& in, int&) { replace(in, 6, make_scalar(2147483648.0)); }},
         {"bottom_count_infinite", "bandscore:count", "argument 7", [](BandArgs&, Inputs& in, int&) { replace(in, 6, make_scalar(kInf)); }},
         {"top_offset_nan", "bandscore:offset", "argument", [](BandArgs&, Inputs& in, int&) { replace(in, 0, make_scalar(kNaN)); }},
