@@ -120,14 +120,19 @@ ALWAYS_INLINE void fill(double* cells, int32_t begin, int32_t end, double value)
     for (; a < end; ++a) cells[a] = value;
 }
 
-// For tops begin .. end - 1 that were admissible for the previous bottom:
-// add rows first_row .. last_row, each to the sums of the tops it reaches.
+// For tops begin .. end - 1 that were admissible for the previous bottom
+// and are for the new one (last_row): add rows first_row .. last_row, each
+// to the sums of the tops it reaches. Rows above the first of these tops
+// reach none and are not read: a pair whose span is below 0 reads no row,
+// and such a row may lie outside the image.
 template <int W>
 ALWAYS_INLINE void extend_sums(double* sums, const double* tops, int32_t begin, int32_t end,
                                const double* column, int32_t first_row, int32_t last_row) {
     typedef Lanes<W> L;
     typedef Lanes<1> S;
-    for (int32_t r = first_row; r <= last_row; ++r) {
+    if (begin >= end) return;
+    const int32_t topmost = static_cast<int32_t>(tops[begin]);
+    for (int32_t r = first_row > topmost ? first_row : topmost; r <= last_row; ++r) {
         const double row = static_cast<double>(r);
         const double value = column[r];
         int32_t a = begin;

@@ -374,6 +374,7 @@ std::vector<ScoreCase> score_cases() {
         cases.push_back({7, 9, 10, -0.5, 2.5, wild});   // tops 0, 0, 1, ...; bottoms 2, 3, ...
         cases.push_back({12, 5, 10, 4.7, -0.9, wild});  // bottoms 0, 1, ... below most tops
         cases.push_back({5, 30, 3, 1.25, 0.75, wild});
+        cases.push_back({6, 9, 5, 0.0, -6.0, wild});  // bottoms from -6: spans below 0 read no row
     }
     cases.push_back({0, 4, 3, 0.0, 0.0, false});
     cases.push_back({4, 0, 3, 0.0, 0.0, false});
