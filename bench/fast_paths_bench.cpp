@@ -36,7 +36,7 @@
 namespace {
 
 constexpr int kIterations = 20;
-constexpr int kRepetitions = 3;
+constexpr int kRepetitions = 5;
 
 // --- the filter -----------------------------------------------------------------
 

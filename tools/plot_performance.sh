@@ -22,7 +22,7 @@ fast=$(ls "$data" | sed -n 's/^\(avx512\|avx2\)_2t\.dat$/\1/p' | head -1)
 gnuplot <<PLOT
 set terminal pngcairo size 960,720 font "sans,11" noenhanced
 set output "$png"
-set title "TARV_c, 20 iterations: time per pixel-iteration for each image size (fastest of 3 runs)"
+set title "TARV_c, 20 iterations: time per pixel-iteration for each image size (fastest of 5 runs)"
 set xlabel "image size: rows x columns (megapixels)" offset 0,-0.8
 set ylabel "ns per pixel-iteration (log scale)"
 set logscale y
