@@ -166,13 +166,22 @@ constexpr uint32_t kStageRows = 512;
 
 // Coefficients of one column from the old values of its left, own and
 // right columns. Row 0 is its own upper neighbour and row rows - 1 its own
-// lower one, as the neighbour tables say.
-template <int W>
+// lower one, as the neighbour tables say. With kCopyLeft the left column's
+// values are also copied to left_copy on the way: the sweep keeps them, and
+// a copy of its own would cost more (glibc's memcpy is slow here when both
+// columns lie at the same offset from a 4 KiB boundary, as columns of 1024
+// rows do).
+template <int W, bool kCopyLeft>
 ALWAYS_INLINE void coefficient_column(const float* left, const float* centre, const float* right,
-                                      uint32_t rows, float q0, float q0d, float* coef) {
+                                      uint32_t rows, float q0, float q0d, float* coef,
+                                      float* left_copy) {
     typedef Lanes<W> L;
     typedef typename L::F F;
     const uint32_t last = rows - 1;
+    if (kCopyLeft) {
+        left_copy[0] = left[0];
+        left_copy[last] = left[last];
+    }
     if (rows == 1) {
         coef[0] = conductance(centre[0], centre[0], centre[0], left[0], right[0], q0, q0d);
         return;
@@ -187,16 +196,21 @@ ALWAYS_INLINE void coefficient_column(const float* left, const float* centre, co
         const float* down = c + 1;
         const float* l_col = left + first;
         const float* r_col = right + first;
+        float* l_copy = left_copy + first;
         uint32_t k = 0;
         for (; k + W <= count; k += W) {
             F l, g;
-            laplacian_and_gradient<W>(L::load(c + k), L::load(up + k), L::load(down + k),
-                                      L::load(l_col + k), L::load(r_col + k), &l, &g);
+            const F l_values = L::load(l_col + k);
+            if (kCopyLeft) L::store(l_copy + k, l_values);
+            laplacian_and_gradient<W>(L::load(c + k), L::load(up + k), L::load(down + k), l_values,
+                                      L::load(r_col + k), &l, &g);
             L::store(lap + k, l);
             L::store(grad + k, g);
         }
-        for (; k < count; ++k)
+        for (; k < count; ++k) {
+            if (kCopyLeft) l_copy[k] = l_col[k];
             laplacian_and_gradient<1>(c[k], up[k], down[k], l_col[k], r_col[k], lap + k, grad + k);
+        }
         // lap now holds q.
         for (k = 0; k + W <= count; k += W)
             L::store(lap + k, instantaneous_q<W>(L::load(lap + k), L::load(grad + k)));
@@ -207,6 +221,15 @@ ALWAYS_INLINE void coefficient_column(const float* left, const float* centre, co
     }
     coef[last] =
         conductance(centre[last], centre[last - 1], centre[last], left[last], right[last], q0, q0d);
+}
+
+// A copy of one column that GCC does not turn into a call of memcpy.
+template <int W>
+ALWAYS_INLINE void copy_column(const float* from, uint32_t rows, float* to) {
+    typedef Lanes<W> L;
+    uint32_t i = 0;
+    for (; i + W <= rows; i += W) L::store(to + i, L::load(from + i));
+    for (; i < rows; ++i) to[i] = from[i];
 }
 
 // Updates one column into `out` from the old values of its left, own and
@@ -287,7 +310,6 @@ ALWAYS_INLINE void filter_member(void* context, const TeamMember& member) {
     float* const work = call.work;
     const uint32_t rows = call.rows;
     const uint32_t cols = call.cols;
-    const size_t column_bytes = sizeof(float) * rows;
     const uint32_t pixels = rows * cols;
     exponentiate_pixels(call.source, work, share(pixels, member.index, member.count),
                         share(pixels, member.index + 1, member.count));
@@ -321,28 +343,30 @@ ALWAYS_INLINE void filter_member(void* context, const TeamMember& member) {
             else
                 call.q0 = reference_q0(work, rows, call.params.region);
         }
-        memcpy(prev, work + static_cast<size_t>(rows) * (first == 0 ? 0 : first - 1), column_bytes);
+        copy_column<W>(work + static_cast<size_t>(rows) * (first == 0 ? 0 : first - 1), rows, prev);
         if (end < cols) {
-            memcpy(halo, work + static_cast<size_t>(rows) * end, column_bytes);
-            memcpy(halo_next, work + static_cast<size_t>(rows) * right_of(end), column_bytes);
+            copy_column<W>(work + static_cast<size_t>(rows) * end, rows, halo);
+            copy_column<W>(work + static_cast<size_t>(rows) * right_of(end), rows, halo_next);
         }
         team_wait(member);
         if (call.stopped) return;
 
         const float q0 = call.q0;
         const float q0d = (q0 + 1.0f) * q0;
-        coefficient_column<W>(prev, old_column(first), old_column(right_of(first)), rows, q0, q0d,
-                              coef);
+        coefficient_column<W, false>(prev, old_column(first), old_column(right_of(first)), rows, q0,
+                                     q0d, coef, nullptr);
         for (uint32_t j = first; j < end; ++j) {
             float* column = work + static_cast<size_t>(rows) * j;
             const uint32_t right = right_of(j);
             const float* coef_right = coef;
             if (right != j) {
-                coefficient_column<W>(column, old_column(right), old_column(right_of(right)), rows,
-                                      q0, q0d, coef_next);
+                // Also saves the old values of column j.
+                coefficient_column<W, true>(column, old_column(right), old_column(right_of(right)),
+                                            rows, q0, q0d, coef_next, save);
                 coef_right = coef_next;
+            } else {
+                copy_column<W>(column, rows, save);
             }
-            memcpy(save, column, column_bytes);
             update_column<W>(prev, save, right == j ? save : old_column(right), coef, coef_right,
                              rows, step, column);
             float* t = prev;
