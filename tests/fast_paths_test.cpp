@@ -8,6 +8,7 @@
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <ostream>
 #include <random>
@@ -432,6 +433,34 @@ TEST(PluginPathsTest, ScorerPlugInGivesTheBitsOfThePlainLoop) {
     ASSERT_TRUE(outcome.call.ok) << outcome.call.error_id << ": " << outcome.call.error_message;
     EXPECT_TRUE(planes_match(reference, testhost::double_values(outcome.call.result),
                              static_cast<size_t>(c.A)));
+}
+
+// The arithmetic is defined without fused multiply-adds: no instruction
+// set the plug-ins dispatch to may contract a product into a sum. objdump
+// lists every instruction of every path.
+TEST(PluginPathsTest, PlugInsContainNoFusedMultiplyAdd) {
+    for (const char* path : {TARV_C_PLUGIN, BANDSCORE_PLUGIN}) {
+        const std::string command = std::string("objdump -d --no-show-raw-insn '") + path + "'";
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char line[512];
+        size_t instructions = 0, fused = 0, wide = 0;
+        while (fgets(line, sizeof line, pipe) != nullptr) {
+            const std::string text(line);
+            if (text.find(":\t") == std::string::npos) continue;
+            ++instructions;
+            if (text.find("\tvfmadd") != std::string::npos ||
+                text.find("\tvfmsub") != std::string::npos ||
+                text.find("\tvfnmadd") != std::string::npos ||
+                text.find("\tvfnmsub") != std::string::npos)
+                ++fused;
+            if (text.find("%ymm") != std::string::npos) ++wide;
+        }
+        EXPECT_EQ(0, pclose(pipe)) << command;
+        EXPECT_GT(instructions, 1000u) << path;
+        EXPECT_EQ(0u, fused) << path;
+        EXPECT_GT(wide, 0u) << path << " has no AVX2 path";
+    }
 }
 
 }  // namespace
