@@ -49,14 +49,22 @@ struct VectorType;
 template <>
 struct VectorType<2> {
     typedef double D __attribute__((vector_size(16)));
+    typedef int64_t M __attribute__((vector_size(16)));
+    static ALWAYS_INLINE D reversed(const D& v) { return __builtin_shuffle(v, M{1, 0}); }
 };
 template <>
 struct VectorType<4> {
     typedef double D __attribute__((vector_size(32)));
+    typedef int64_t M __attribute__((vector_size(32)));
+    static ALWAYS_INLINE D reversed(const D& v) { return __builtin_shuffle(v, M{3, 2, 1, 0}); }
 };
 template <>
 struct VectorType<8> {
     typedef double D __attribute__((vector_size(64)));
+    typedef int64_t M __attribute__((vector_size(64)));
+    static ALWAYS_INLINE D reversed(const D& v) {
+        return __builtin_shuffle(v, M{7, 6, 5, 4, 3, 2, 1, 0});
+    }
 };
 
 // W tops of one bottom at once.
@@ -81,6 +89,11 @@ struct Lanes {
         D v = D{};
         for (int l = 0; l < W; ++l) v[l] = table[static_cast<int32_t>(index[l])];
         return v;
+    }
+    // table[last], table[last - 1], ..., table[last - W + 1]: the terms of W
+    // consecutive tops, whose spans fall by one from lane to lane.
+    static ALWAYS_INLINE D descending(const double* table, int32_t last) {
+        return VectorType<W>::reversed(load(table + last - (W - 1)));
     }
 };
 
@@ -153,7 +166,11 @@ ALWAYS_INLINE void score_run(double* cells, const double* sums, const double* to
     for (; a + W <= end; a += W) {
         // bottom - top is exact in double, as is the span + 1 that divides.
         const typename L::D s = bottom - L::load(tops + a);
-        L::store(cells + a, L::gather(terms, s - span_low) + L::load(sums + a) / (s + 1.0));
+        const typename L::D term =
+            tops[a + W - 1] - tops[a] == W - 1
+                ? L::descending(terms, static_cast<int32_t>(bottom - tops[a] - span_low))
+                : L::gather(terms, s - span_low);
+        L::store(cells + a, term + L::load(sums + a) / (s + 1.0));
     }
     for (; a < end; ++a) {
         const double s = bottom - tops[a];
