@@ -29,7 +29,7 @@ set logscale y
 set grid ytics mytics
 set key outside below center vertical maxrows 4 width -8
 set xrange [-0.5:4.8]
-set yrange [0.1:60]
+set yrange [0.05:40]
 set xtics ("256x256\n(0.07)" 0, "512x512\n(0.26)" 1, "1024x1024\n(1.05)" 2, "2048x2048\n(4.19)" 3, "1024x4096\n(4.19)" 4)
 # The goal for 2048 x 2048 with 2 threads.
 set object circle at 3,0.6 size 0.035 fillstyle solid noborder fc rgb "#0072b2" front
