@@ -26,7 +26,7 @@ test: build
 # table and writes it to $(BUILD)/bench.csv as well. Takes a few minutes.
 bench: configure
 	cmake --build $(BUILD) --target fast_paths_bench -j $(JOBS)
-	BENCH_CSV=$(BUILD)/bench.csv $(BUILD)/bench/fast_paths_bench --benchmark_color=false $(BENCH_ARGS)
+	BENCH_CSV=$(BUILD)/bench.csv $(BUILD)/bench/fast_paths_bench $(BENCH_ARGS)
 
 # The demo needs only the plug-ins built for GNU Octave.
 DEMO_PNG := $(BUILD)/demo/tarv_demo.png

@@ -270,6 +270,9 @@ void score_floor(benchmark::State& state, int32_t count, int threads) {
 // Keeps the fastest repetition of every case and prints them as a table.
 class TableReporter : public benchmark::ConsoleReporter {
 public:
+    // Plain text: the output usually goes to a log.
+    TableReporter() : ConsoleReporter(OO_None) {}
+
     struct Row {
         std::string group, variant;
         double ns_per_unit;
