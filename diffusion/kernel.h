@@ -81,7 +81,7 @@ bool diffuse_with(const PathChoice& choice, const float* source, float* work, ui
                   uint32_t cols, const NeighbourTables& tables, const DiffusionScratch& scratch,
                   const DiffusionParams& params, ProgressStep progress);
 
-// The plain loops: a two-pass sweep per iteration through the five scratch
+// The plain loops: two passes per iteration through the five scratch
 // planes. They define every result bit.
 bool diffuse_reference(const float* source, float* work, uint32_t rows, uint32_t cols,
                        const NeighbourTables& tables, const DiffusionScratch& scratch,
