@@ -49,21 +49,20 @@ struct VectorType;
 template <>
 struct VectorType<2> {
     typedef double D __attribute__((vector_size(16)));
-    typedef int64_t M __attribute__((vector_size(16)));
-    static ALWAYS_INLINE D reversed(const D& v) { return __builtin_shuffle(v, M{1, 0}); }
+    static ALWAYS_INLINE D reversed(const D& v) { return __builtin_shufflevector(v, v, 1, 0); }
 };
 template <>
 struct VectorType<4> {
     typedef double D __attribute__((vector_size(32)));
-    typedef int64_t M __attribute__((vector_size(32)));
-    static ALWAYS_INLINE D reversed(const D& v) { return __builtin_shuffle(v, M{3, 2, 1, 0}); }
+    static ALWAYS_INLINE D reversed(const D& v) {
+        return __builtin_shufflevector(v, v, 3, 2, 1, 0);
+    }
 };
 template <>
 struct VectorType<8> {
     typedef double D __attribute__((vector_size(64)));
-    typedef int64_t M __attribute__((vector_size(64)));
     static ALWAYS_INLINE D reversed(const D& v) {
-        return __builtin_shuffle(v, M{7, 6, 5, 4, 3, 2, 1, 0});
+        return __builtin_shufflevector(v, v, 7, 6, 5, 4, 3, 2, 1, 0);
     }
 };
 
