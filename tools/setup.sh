@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   cmake make g++ binutils pkg-config
   libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev valgrind
 )
 
 missing=()
