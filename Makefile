@@ -7,7 +7,7 @@ DIST := dist
 SANITIZE_BUILD := $(BUILD)/sanitize
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build sanitize test clean
+.PHONY: all setup configure build sanitize test demo dist clean
 
 all: build
 
@@ -30,6 +30,19 @@ sanitize: setup
 
 test: build sanitize
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The demo needs only the plug-ins built for GNU Octave.
+DEMO_PNG := $(BUILD)/demo/tarv_demo.png
+demo: configure
+	cmake --build $(BUILD) --target octave_plugins -j $(JOBS)
+	@mkdir -p $(dir $(DEMO_PNG))
+	@octave-cli --norc --no-history --quiet --no-window-system \
+	  --path octave --path octave/demo --path $(BUILD)/octave \
+	  --eval "headless_graphics (); tarv_demo ('$(abspath $(DEMO_PNG))');"
+
+# The Octave package tarball, for `pkg install`.
+dist: build
+	cmake --install $(BUILD) --prefix $(DIST) --component octave_package
 
 clean:
 	rm -rf $(BUILD) $(DIST)

@@ -37,8 +37,8 @@ int32_t candidate_count(const mxArray* const prhs[], int slot) {
     const double value = *mxGetPr(prhs[slot]);
     if (!(value >= 0.0 && value < 2147483648.0))
         raise_error("bandscore:count",
-                    "argument %d (%s) must be a number from 0 up to 2^31 - 1, was %g", slot + 1,
-                    kArgumentNames[slot], value);
+                    "argument %d (%s) must be a number from 0 up to 2^31 - 1, was %s", slot + 1,
+                    kArgumentNames[slot], number_text(value).text);
     return static_cast<int32_t>(value);
 }
 
@@ -126,9 +126,9 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
     BandPair pair;
     if (!candidate_rows_in_range(cols, params, &pair))
         raise_error("bandscore:offset",
-                    "arguments 1 and 2 (top_offset = %g, bottom_offset = %g): every candidate "
+                    "arguments 1 and 2 (top_offset = %s, bottom_offset = %s): every candidate "
                     "row, and every span between them, must lie within the 32-bit integer range",
-                    params.top_offset, params.bottom_offset);
+                    number_text(params.top_offset).text, number_text(params.bottom_offset).text);
     if (!admissible_rows_in_image(rows, cols, params, &pair))
         raise_error("bandscore:rowRange",
                     "in column %d the admissible pair of top row %lld and bottom row %lld "

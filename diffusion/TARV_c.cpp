@@ -55,24 +55,22 @@ double scalar_argument(const mxArray* const prhs[], int slot) {
 }
 
 // A 1-based region bound, truncated toward zero, must name a row (or
-// column) of the image: 1 .. extent.
-uint32_t region_bound(const mxArray* const prhs[], int slot, uint32_t extent, bool check) {
+// column) of the image, 1 .. extent; returned 0-based. Bounds of an empty
+// image name nothing and are not checked.
+uint32_t region_bound(const mxArray* const prhs[], int slot, uint32_t extent) {
     const double value = scalar_argument(prhs, slot);
+    if (extent == 0) return 0;
     // Truncation lands in 1 .. extent exactly when 1 <= value < extent + 1.
-    if (!check) return 0;
     if (!(value >= 1.0 && value < static_cast<double>(extent) + 1.0))
-        raise_error("TARV_c:region", "argument %d (%s) must lie within 1..%u, was %g", slot + 1,
-                    kArgumentNames[slot], extent, value);
+        raise_error("TARV_c:region", "argument %d (%s) must lie within 1..%u, was %s", slot + 1,
+                    kArgumentNames[slot], extent, number_text(value).text);
     return static_cast<uint32_t>(value) - 1;
 }
 
 // The progress flag counts by the low 8 bits of its truncation; a NaN flag
-// or one outside the 32-bit range converts to -2^31, which is off.
-bool progress_flag(double value) {
-    int32_t truncated;
-    if (!truncate_to_int32(value, &truncated)) truncated = INT32_MIN;
-    return (static_cast<uint32_t>(truncated) & 0xffu) != 0;
-}
+// or one outside the 32-bit range converts to a value whose low 8 bits are
+// 0, which is off.
+bool progress_flag(double value) { return (truncate_flag(value) & 0xffu) != 0; }
 
 FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]) {
     if (nrhs < kInputCount)
@@ -107,17 +105,16 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
     if (!truncate_to_int32(iterations, &args.params.iterations))
         raise_error("TARV_c:iterations",
                     "argument 2 (iterations) must be a finite number within the 32-bit integer "
-                    "range, was %g",
-                    iterations);
+                    "range, was %s",
+                    number_text(iterations).text);
     args.params.lambda = static_cast<float>(scalar_argument(prhs, kLambda));
 
-    // Bounds of an empty image name nothing, so they are not checked.
-    const bool check_region = rows != 0 && cols != 0;
     ReferenceRegion& region = args.params.region;
-    region.first_row = region_bound(prhs, kFirstRow, args.rows, check_region);
-    region.last_row = region_bound(prhs, kLastRow, args.rows, check_region);
-    region.first_col = region_bound(prhs, kFirstCol, args.cols, check_region);
-    region.last_col = region_bound(prhs, kLastCol, args.cols, check_region);
+    const bool empty = args.rows == 0 || args.cols == 0;
+    region.first_row = region_bound(prhs, kFirstRow, empty ? 0 : args.rows);
+    region.last_row = region_bound(prhs, kLastRow, empty ? 0 : args.rows);
+    region.first_col = region_bound(prhs, kFirstCol, empty ? 0 : args.cols);
+    region.last_col = region_bound(prhs, kLastCol, empty ? 0 : args.cols);
     // An inverted range gives a count of 0 or below, which wraps as the
     // unsigned count; the region is then empty and every result pixel NaN.
     region.count = (region.last_col - region.first_col + 1) * (region.last_row - region.first_row + 1);

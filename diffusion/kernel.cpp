@@ -39,14 +39,14 @@ ReferenceStatistic reference_statistic(const float* work, uint32_t rows,
     for (uint32_t i = region.first_row; i <= region.last_row; ++i) {
         for (uint32_t j = region.first_col; j <= region.last_col; ++j) {
             const float v = work[i + rows * j];
-            sum = single_expr(sum) + v;
-            sum2 = single_expr(sum2) + single_expr(v) * v;
+            sum = to_single(single_expr(sum) + v);
+            sum2 = to_single(single_expr(sum2) + single_expr(v) * v);
         }
     }
-    const float n = static_cast<float>(region.count);
-    const float mean = single_expr(sum) / n;
-    const float var = single_expr(sum2) / n - single_expr(mean) * mean;
-    const float q0 = single_expr(var) / (single_expr(mean) * mean);
+    const float n = to_single(single_expr(region.count));
+    const float mean = to_single(single_expr(sum) / n);
+    const float var = to_single(single_expr(sum2) / n - single_expr(mean) * mean);
+    const float q0 = to_single(single_expr(var) / (single_expr(mean) * mean));
     return ReferenceStatistic{q0};
 }
 
@@ -59,27 +59,29 @@ void coefficient_pass(const float* work, uint32_t rows, uint32_t cols,
         for (uint32_t i = 0; i < rows; ++i) {
             const uint32_t k = i + column;
             const float c0 = work[k];
-            const float dU = single_expr(work[static_cast<uint32_t>(tables.row_up[i]) + column]) - c0;
-            const float dD = single_expr(work[static_cast<uint32_t>(tables.row_down[i]) + column]) - c0;
-            const float dL = single_expr(work[i + left]) - c0;
-            const float dR = single_expr(work[i + right]) - c0;
+            const float dU =
+                to_single(single_expr(work[static_cast<uint32_t>(tables.row_up[i]) + column]) - c0);
+            const float dD =
+                to_single(single_expr(work[static_cast<uint32_t>(tables.row_down[i]) + column]) - c0);
+            const float dL = to_single(single_expr(work[i + left]) - c0);
+            const float dR = to_single(single_expr(work[i + right]) - c0);
             scratch.d_up[k] = dU;
             scratch.d_down[k] = dD;
             scratch.d_left[k] = dL;
             scratch.d_right[k] = dR;
 
-            const float lap = (((single_expr(dU) + dD) + dL) + dR) / c0;
-            const float grad =
+            const float lap = to_single((((single_expr(dU) + dD) + dL) + dR) / c0);
+            const float grad = to_single(
                 (((single_expr(dU) * dU + single_expr(dD) * dD) + single_expr(dL) * dL) +
                  single_expr(dR) * dR) /
-                (single_expr(c0) * c0);
-            const float num = static_cast<float>(double_expr(0.5) * grad -
-                                                 double_expr(0.0625) * (single_expr(lap) * lap));
-            const float den = static_cast<float>(double_expr(1.0) + double_expr(0.25) * lap);
-            const float q = single_expr(num) / (single_expr(den) * den);
+                (single_expr(c0) * c0));
+            const float num = to_single(double_expr(0.5) * grad -
+                                        double_expr(0.0625) * (single_expr(lap) * lap));
+            const float den = to_single(double_expr(1.0) + double_expr(0.25) * lap);
+            const float q = to_single(single_expr(num) / (single_expr(den) * den));
             // q0d = (q0 + 1) * q0 is the same for every pixel of the iteration.
-            const float t = (single_expr(q) - q0) / ((single_expr(q0) + 1.0f) * q0);
-            const float c = static_cast<float>(double_expr(1.0) / (double_expr(1.0) + t));
+            const float t = to_single((single_expr(q) - q0) / ((single_expr(q0) + 1.0f) * q0));
+            const float c = to_single(double_expr(1.0) / (double_expr(1.0) + t));
             scratch.coef[k] = clamp_coefficient(c);
         }
     }
@@ -98,11 +100,11 @@ void update_pass(float* work, uint32_t rows, uint32_t cols, const NeighbourTable
             const float cC = scratch.coef[k];
             const float cD = scratch.coef[static_cast<uint32_t>(tables.row_down[i]) + column];
             const float cR = scratch.coef[i + right];
-            const float div = ((single_expr(cC) * scratch.d_up[k] +
-                                single_expr(cD) * scratch.d_down[k]) +
-                               single_expr(cC) * scratch.d_left[k]) +
-                              single_expr(cR) * scratch.d_right[k];
-            work[k] = static_cast<float>(double_expr(work[k]) + step * div);
+            const float div = to_single(((single_expr(cC) * scratch.d_up[k] +
+                                          single_expr(cD) * scratch.d_down[k]) +
+                                         single_expr(cC) * scratch.d_left[k]) +
+                                        single_expr(cR) * scratch.d_right[k]);
+            work[k] = to_single(double_expr(work[k]) + step * div);
         }
     }
 }
@@ -114,7 +116,7 @@ bool diffuse(const float* source, float* work, uint32_t rows, uint32_t cols,
              const DiffusionParams& params, ProgressStep progress) {
     const uint32_t count = rows * cols;
     for (uint32_t k = 0; k < count; ++k)
-        work[k] = static_cast<float>(exp(static_cast<double>(source[k])));
+        work[k] = to_single(exp(static_cast<double>(source[k])));
 
     for (int32_t iteration = 0; iteration < params.iterations; ++iteration) {
         const ReferenceStatistic statistic = reference_statistic(work, rows, params.region);

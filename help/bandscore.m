@@ -49,5 +49,6 @@
 %     bandscore:columnCount    a per-column argument shorter than C
 %     bandscore:offset         candidate rows or spans beyond 32-bit integers
 %     bandscore:rowRange       an admissible pair reads rows outside IMAGE
+%     bandscore:outOfMemory    no memory for the result
 %
 %   See also TARV_C.

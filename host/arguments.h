@@ -19,8 +19,15 @@ inline void describe_class(const mxArray* array, char* text, size_t size) {
     const char* name = id >= 0 && id < static_cast<int>(sizeof kNames / sizeof kNames[0])
                            ? kNames[id]
                            : "unknown";
-    snprintf(text, size, "%s%s%s", mxIsComplex(array) ? "complex " : "",
-             mxIsSparse(array) ? "sparse " : "", name);
+    // Joined by hand: the 32-bit Windows plug-in imports no formatting
+    // function from its runtime.
+    const char* const parts[3] = {mxIsComplex(array) ? "complex " : "",
+                                  mxIsSparse(array) ? "sparse " : "", name};
+    if (size == 0) return;
+    size_t used = 0;
+    for (const char* part : parts)
+        for (; *part != '\0' && used + 1 < size; ++part) text[used++] = *part;
+    text[used] = '\0';
 }
 
 inline bool is_numeric_or_logical_class(mxClassID id) {
@@ -41,6 +48,103 @@ inline bool truncate_to_int32(double value, int32_t* result) {
     return true;
 }
 
+// A number as the host's users write it in an error message: NaN, Inf and
+// -Inf by name, others as printf's "%.15g" writes them (2147483648, 0.5,
+// 1e+300). Formatted here rather than by the C library, which the 32-bit
+// Windows plug-in may not import from; the digits come from long double
+// arithmetic, exact for whole numbers below 10^15 and within a unit of the
+// 15th digit otherwise.
+struct NumberText {
+    char text[32];
+};
+
+inline NumberText number_text(double value) {
+    NumberText result{};
+    char* out = result.text;
+    auto put = [&out](const char* text) {
+        while (*text != '\0') *out++ = *text++;
+    };
+    auto put_digits = [&out](uint64_t digits, int count) {  // `count` digits, zero-padded
+        for (int k = count - 1; k >= 0; --k, digits /= 10) out[k] = static_cast<char>('0' + digits % 10);
+        out += count;
+    };
+    if (value != value) {
+        put("NaN");
+        return result;
+    }
+    if (value < 0) {
+        put("-");
+        value = -value;
+    }
+    if (value > 1.7976931348623157e308) {
+        put("Inf");
+        return result;
+    }
+    if (value == 0) {
+        put("0");
+        return result;
+    }
+    // Fifteen significant digits: value = digits * 10^(exponent - 14).
+    int exponent = 0;
+    long double scaled = value;
+    while (scaled >= 10.0L) scaled /= 10.0L, ++exponent;
+    while (scaled < 1.0L) scaled *= 10.0L, --exponent;
+    uint64_t digits = static_cast<uint64_t>(scaled * 1e14L + 0.5L);
+    if (digits >= 1000000000000000ull) digits /= 10, ++exponent;
+    int length = 15;
+    while (length > 1 && digits % 10 == 0) digits /= 10, --length;
+    uint64_t lead = 1;  // 10^(length - 1), the place of the leading digit
+    for (int k = 1; k < length; ++k) lead *= 10;
+    if (exponent < -4 || exponent >= 15) {
+        put_digits(digits / lead, 1);
+        if (length > 1) {
+            put(".");
+            put_digits(digits % lead, length - 1);
+        }
+        put(exponent < 0 ? "e-" : "e+");
+        const int magnitude = exponent < 0 ? -exponent : exponent;
+        put_digits(static_cast<uint64_t>(magnitude), magnitude >= 100 ? 3 : 2);
+    } else if (exponent >= length - 1) {  // a whole number
+        put_digits(digits, length);
+        for (int k = length - 1; k < exponent; ++k) put("0");
+    } else if (exponent >= 0) {
+        uint64_t point = 1;  // 10^(digits after the point)
+        for (int k = exponent + 1; k < length; ++k) point *= 10;
+        put_digits(digits / point, exponent + 1);
+        put(".");
+        put_digits(digits % point, length - 1 - exponent);
+    } else {
+        put("0.");
+        for (int k = -1; k > exponent; --k) put("0");
+        put_digits(digits, length);
+    }
+    return result;
+}
+
+#if defined(_WIN32)
+
+// Raises `identifier` with a printf-style message; never returns. Owned
+// memory must be released before: the host unwinds past the caller. The
+// 32-bit Windows plug-in imports nothing from its runtime but malloc, free,
+// exp and log, so the host formats the message.
+template <typename... Args>
+[[noreturn]] inline void raise_error(const char* identifier, const char* format, Args... args) {
+    mexErrMsgIdAndTxt(identifier, format, args...);
+}
+
+// The progress flag's 32-bit integer, truncated toward zero. The 32-bit
+// Windows build converts it as an unsigned integer: a flag of 2^31 or more
+// has 2^31 taken off before the truncation and put back after it. NaN and
+// flags below -2^31 convert to 2^31, flags of 2^32 or more to 0.
+inline uint32_t truncate_flag(double value) {
+    const bool high = value >= 2147483648.0;
+    int32_t truncated;
+    if (!truncate_to_int32(high ? value - 2147483648.0 : value, &truncated)) truncated = INT32_MIN;
+    return static_cast<uint32_t>(truncated) + (high ? 0x80000000u : 0u);
+}
+
+#else
+
 // Raises `identifier` with a printf-style message; never returns. Owned
 // memory must be released before: the host unwinds past the caller.
 [[noreturn]] inline void raise_error(const char* identifier, const char* format, ...)
@@ -53,3 +157,13 @@ inline bool truncate_to_int32(double value, int32_t* result) {
     va_end(args);
     host_raise(identifier, message);
 }
+
+// The progress flag's 32-bit integer, truncated toward zero as a signed
+// integer; NaN and values outside the signed range convert to -2^31.
+inline uint32_t truncate_flag(double value) {
+    int32_t truncated;
+    if (!truncate_to_int32(value, &truncated)) truncated = INT32_MIN;
+    return static_cast<uint32_t>(truncated);
+}
+
+#endif

@@ -9,7 +9,10 @@
 #if defined(MEX_HOST_OCTAVE)
 
 #include "mex.h"
-#define MEX_ENTRY_POINT extern "C"
+// Built with -fvisibility=hidden like our own builds: the entry point is the
+// plug-in's only export, so two plug-ins loaded into one Octave never see
+// each other's helpers.
+#define MEX_ENTRY_POINT extern "C" __attribute__((visibility("default")))
 
 // Octave's mxGetPr is for double arrays only; mxGetData reaches any class.
 inline float* host_single_data(const mxArray* array) {

@@ -9,8 +9,6 @@
 
 #include "standin.h"
 
-#define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
-
 namespace {
 
 struct RegisteredFunction {

@@ -11,8 +11,6 @@
 #include "array.h"
 #include "standin.h"
 
-#define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
-
 namespace {
 
 constexpr uint32_t kArrayMagic = 0x6d784172;  // "mxAr"
@@ -66,7 +64,8 @@ void* zeroed_block(size_t count, size_t size) {
     return block;
 }
 
-mxArray* new_array(mxClassID class_id, int ndim, const size_t* dims, bool complex, bool sparse) {
+mxArray* new_array(mxClassID class_id, int ndim, const size_t* dims, bool complex, bool sparse,
+                   bool with_data = true) {
     auto* array = new mxArray_tag{};
     array->magic = kArrayMagic;
     array->class_id = class_id;
@@ -79,7 +78,7 @@ mxArray* new_array(mxClassID class_id, int ndim, const size_t* dims, bool comple
     while (array->dims.size() > 2 && array->dims.back() == 1) array->dims.pop_back();
     for (size_t d : array->dims) array->dims32.push_back(static_cast<int>(d));
     // A sparse array keeps only its nonzeros, and has none here.
-    const size_t count = sparse ? 0 : element_count(array);
+    const size_t count = sparse || !with_data ? 0 : element_count(array);
     array->real = zeroed_block(count, element_size(class_id));
     array->imag = complex ? zeroed_block(count, element_size(class_id)) : nullptr;
     live_arrays().emplace(array, array->serial);
@@ -104,6 +103,10 @@ double first_as_double(const void* data) {
 STANDIN_EXPORT mxArray* standin_create_array(mxClassID class_id, int ndim, const size_t* dims,
                                              bool complex, bool sparse) {
     return new_array(class_id, ndim, dims, complex, sparse);
+}
+
+STANDIN_EXPORT mxArray* standin_create_shape_only(mxClassID class_id, int ndim, const size_t* dims) {
+    return new_array(class_id, ndim, dims, false, false, false);
 }
 
 STANDIN_EXPORT mxArray* mxCreateNumericMatrix(int m, int n, mxClassID class_id,
@@ -145,7 +148,7 @@ STANDIN_EXPORT mxArray* mxDuplicateArray(const mxArray* source) {
     mxArray* copy = new_array(source->class_id, static_cast<int>(source->dims.size()),
                               source->dims.data(), source->complex, source->sparse);
     const size_t bytes = source->sparse ? 0 : element_count(source) * element_size(source->class_id);
-    if (bytes != 0) {
+    if (bytes != 0 && source->real != nullptr) {
         memcpy(copy->real, source->real, bytes);
         if (source->complex) memcpy(copy->imag, source->imag, bytes);
     }

@@ -10,12 +10,23 @@
 
 #include "mex_host.h"
 
+// What the two stand-in libraries export: the host operations and the
+// functions below. Everything else in them stays private.
+#if defined(_WIN32)
+#define STANDIN_EXPORT extern "C" __declspec(dllexport)
+#else
+#define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
 extern "C" {
 
 // --- libmx ---------------------------------------------------------------
 // A new array of any class (sparse only for double and logical), zero-filled.
 mxArray* standin_create_array(mxClassID class_id, int ndim, const size_t* dims, bool complex,
                               bool sparse);
+// An array with dimensions but no data block: for exercising size limits
+// without the memory. Reading its data is the caller's fault.
+mxArray* standin_create_shape_only(mxClassID class_id, int ndim, const size_t* dims);
 void* mxGetData(const mxArray* array);
 void* mxGetImagData(const mxArray* array);
 size_t mxGetElementSize(const mxArray* array);

@@ -1,6 +1,10 @@
 #include "test_host.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 #include <malloc.h>
 #include <math.h>
 #include <setjmp.h>
@@ -99,17 +103,40 @@ const char* record_close(void* context, int nlhs, mxArray* plhs[], int nrhs, mxA
     return record_call(context, "close", nlhs, plhs, nrhs, prhs, message);
 }
 
+#if defined(_WIN32)
+// A 32-bit Windows plug-in exports its entry point as _mexFunction.
+constexpr char kEntryName[] = "_mexFunction";
+
+void* open_library(const std::string& path, std::string* error) {
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (module == nullptr)
+        *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+    return reinterpret_cast<void*>(module);
+}
+
+void* find_symbol(void* handle, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+#else
+constexpr char kEntryName[] = "mexFunction";
+
+void* open_library(const std::string& path, std::string* error) {
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) *error = dlerror();
+    return handle;
+}
+
+void* find_symbol(void* handle, const char* name) { return dlsym(handle, name); }
+#endif
+
 }  // namespace
 
 Plugin load_plugin(const std::string& path, std::string* error) {
     Plugin plugin;
-    plugin.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (plugin.handle == nullptr) {
-        *error = dlerror();
-        return plugin;
-    }
-    plugin.entry = reinterpret_cast<MexFunction>(dlsym(plugin.handle, "mexFunction"));
-    if (plugin.entry == nullptr) *error = path + " has no mexFunction";
+    plugin.handle = open_library(path, error);
+    if (plugin.handle == nullptr) return plugin;
+    plugin.entry = reinterpret_cast<MexFunction>(find_symbol(plugin.handle, kEntryName));
+    if (plugin.entry == nullptr) *error = path + " has no " + kEntryName;
     return plugin;
 }
 
@@ -134,7 +161,26 @@ CallResult call(const Plugin& plugin, int nlhs, const std::vector<mxArray*>& inp
     return result;
 }
 
+#if defined(_WIN32)
+// Busy blocks of every heap of the process: the runtime's malloc (whichever
+// runtime DLL a module imports it from) allocates from one of them. Small
+// blocks that a heap carves out of a bigger busy one count with it.
+size_t heap_in_use() {
+    HANDLE heaps[64];
+    const DWORD count = GetProcessHeaps(64, heaps);
+    size_t total = 0;
+    for (DWORD h = 0; h < count && h < 64; ++h) {
+        PROCESS_HEAP_ENTRY entry{};
+        HeapLock(heaps[h]);
+        while (HeapWalk(heaps[h], &entry))
+            if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) total += entry.cbData;
+        HeapUnlock(heaps[h]);
+    }
+    return total;
+}
+#else
 size_t heap_in_use() { return mallinfo2().uordblks; }
+#endif
 
 mxArray* make_array(mxClassID class_id, const std::vector<size_t>& dims, bool complex,
                     bool sparse) {

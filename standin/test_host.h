@@ -19,8 +19,10 @@ struct Plugin {
     MexFunction entry = nullptr;
 };
 
-// Loads a plug-in with dlopen and finds its mexFunction. On failure the
-// returned plugin has no entry and `error` says why.
+// Loads a plug-in as the platform's loader does (dlopen, or LoadLibrary on
+// Windows) and finds its entry point (mexFunction, or _mexFunction in a
+// 32-bit Windows plug-in). On failure the returned plugin has no entry and
+// `error` says why.
 Plugin load_plugin(const std::string& path, std::string* error);
 
 struct CallResult {

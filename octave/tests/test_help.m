@@ -1,0 +1,68 @@
+## `help TARV_c` and `help bandscore` in GNU Octave: the help files beside
+## the .mex files are found and hold the usage line, every argument by
+## position, the result, an example that runs, and exactly the error
+## identifiers the plug-in's source raises. Run with run_suite ("test_help").
+
+%!function ids = raised_identifiers (name, sources)
+%!  ## The "NAME:reason" identifiers written in the given source files.
+%!  root = fileparts (fileparts (fileparts (which ("run_suite"))));
+%!  ids = {};
+%!  for k = 1:numel (sources)
+%!    text = fileread (fullfile (root, sources{k}));
+%!    ids = [ids, regexp(text, ['"(' name ':\w+)"'], "tokens"){:}];
+%!  endfor
+%!  ids = unique (ids);
+%!endfunction
+
+%!function example = help_example (text)
+%!  ## The lines after "Example:" up to the next empty line.
+%!  example = regexp (text, 'Example:\n(.*?)\n\s*\n', "tokens", "once"){1};
+%!endfunction
+
+%!test
+%! ## name, arguments, source files
+%! cases = {
+%!   "TARV_c",    8,  {"diffusion/TARV_c.cpp", "diffusion/progress_bar.cpp"}
+%!   "bandscore", 10, {"bandscore/bandscore.cpp"}
+%! };
+%! for k = 1:rows (cases)
+%!   [name, arguments, sources] = cases{k, :};
+%!   [folder, ~, extension] = fileparts (which (name));
+%!   assert (extension, ".mex");
+%!   assert (exist (fullfile (folder, [name ".m"]), "file") == 2, [name ".m beside the .mex"]);
+%!
+%!   text = help (name);
+%!   assert (regexp (text, ['^\s*' upper(name) ' \S'], "once") == 1, [name ": summary line"]);
+%!   assert (! isempty (regexp (text, ['\w+ = ' upper(name) '\(\w+,'], "once")), [name ": usage"]);
+%!   for position = 1:arguments
+%!     assert (! isempty (regexp (text, ['\n\s+' num2str(position) ' [A-Z][A-Z0-9_]*\s'], "once")),
+%!             sprintf ("%s: argument %d", name, position));
+%!   endfor
+%!   for heading = {"Arguments, by position", "Result:", "Example:", "Errors"}
+%!     assert (! isempty (strfind (text, heading{1})), [name ": " heading{1}]);
+%!   endfor
+%!
+%!   documented = unique (regexp (text, [name ':\w+'], "match"));
+%!   raised = raised_identifiers (name, sources);
+%!   assert (numel (raised) > 4);
+%!   assert (isempty (setxor (documented, raised)),
+%!           sprintf ("%s: raised but not documented: %s; documented but not raised: %s", name,
+%!                    strjoin (setdiff (raised, documented), ", "),
+%!                    strjoin (setdiff (documented, raised), ", ")));
+%! endfor
+
+## The examples run as written and give results of the documented size.
+%!test
+%! rand ("state", 2);
+%! eval (help_example (help ("TARV_c")));
+%! assert (class (out), "single");
+%! assert (size (out), size (img));
+%! assert (all (isfinite (out(:))));
+%! close all;
+%!test
+%! rand ("state", 3);
+%! eval (help_example (help ("bandscore")));
+%! assert (size (S), [40, 40, C]);
+%! ## The bright rows 40:70 are rows 39..69 counted from 0.
+%! assert (abs ((20 + a - 1) - 39) <= 5);
+%! assert (abs ((50 + b - 1) - 69) <= 5);
