@@ -40,11 +40,14 @@ endforeach()
 # Errors, and definitely or indirectly lost blocks, fail the run; blocks
 # still reachable at exit (the stand-in host's registries) do not.
 set(memcheck ${VALGRIND} --error-exitcode=1 --leak-check=full --show-leak-kinds=definite,indirect
-  --errors-for-leak-kinds=definite,indirect --track-origins=yes)
+  --errors-for-leak-kinds=definite,indirect --track-origins=yes
+  --suppressions=${PROJECT_SOURCE_DIR}/cmake/valgrind.supp)
 foreach(program tarv_c_plugin_test bandscore_plugin_test)
   if(TARGET ${program})
     add_test(NAME valgrind.${program} COMMAND ${memcheck} $<TARGET_FILE:${program}>)
-    set_tests_properties(valgrind.${program} PROPERTIES COST 800)
+    # As ctest runs these tests one by one (tests/CMakeLists.txt).
+    set_tests_properties(valgrind.${program} PROPERTIES COST 800
+      ENVIRONMENT "GLIBC_TUNABLES=glibc.malloc.tcache_count=0")
   endif()
 endforeach()
 foreach(plugin TARV_c bandscore)
