@@ -88,7 +88,7 @@ void set_in_block(void* data, mxClassID class_id, size_t index, double value) {
 
 bool is_numeric(mxClassID id) { return id == mxDOUBLE_CLASS || id == mxSINGLE_CLASS || (id >= mxINT8_CLASS && id <= mxUINT64_CLASS); }
 
-// A shape of at most kMaxElements elements.
+// A shape of at most 1024 elements.
 std::vector<size_t> any_shape(FuzzBytes& bytes) {
     static const size_t kHuge[] = {2147483647u, 2147483648u, 2147483649u,
                                    4294967295u, 4294967296u, 4294967297u};

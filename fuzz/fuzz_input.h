@@ -6,8 +6,9 @@
 // another argument count, another class, complexity, sparsity or shape,
 // another value.
 //
-// Arrays stay small (kMaxElements) so that one call takes well under a
-// millisecond; sizes near 2^31 appear only in shapes with no elements.
+// Arrays stay small (at most 1024 elements) so that one call takes well
+// under a millisecond; extents near 2^31 appear only in shapes with no
+// elements.
 #pragma once
 
 #include <stddef.h>
@@ -19,8 +20,6 @@
 
 #include "standin.h"
 #include "test_host.h"
-
-constexpr size_t kMaxElements = 1024;
 
 class FuzzBytes {
 public:
