@@ -2,9 +2,12 @@
 # machine first (tools/setup.sh installs missing Debian packages as root).
 BUILD := build
 DIST := dist
+# The sanitizer build, with clang: its tests and fuzz targets run from the
+# main build's ctest (cmake/ReliabilityChecks.cmake).
+SANITIZE_BUILD := $(BUILD)/sanitize
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build test bench demo dist clean
+.PHONY: all setup configure build sanitize test bench demo dist clean
 
 all: build
 
@@ -19,7 +22,13 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 	cmake --install $(BUILD) --prefix $(DIST) > /dev/null
 
-test: build
+sanitize: setup
+	@mkdir -p $(SANITIZE_BUILD) && cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DMEX_SANITIZE=ON \
+	  > $(SANITIZE_BUILD)/configure.log || { cat $(SANITIZE_BUILD)/configure.log; exit 1; }
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+
+test: build sanitize
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Times the plain loops, the fast paths and the memory floor; prints a

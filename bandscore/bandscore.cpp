@@ -93,10 +93,22 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
     // Of an image with more than two dimensions only the first plane counts.
     const int32_t rows = static_cast<int32_t>(host_dimension(image, 0));
     const int32_t cols = static_cast<int32_t>(host_dimension(image, 1));
+    // An image of R x C x 0 elements has no first plane, and a row or column
+    // count of 2^31 or more (negative here) is outside the 32-bit model.
+    if (rows < 0 || cols < 0 ||
+        mxGetNumberOfElements(image) < static_cast<size_t>(rows) * static_cast<size_t>(cols))
+        raise_error("bandscore:imageSize",
+                    "argument 3 (image) must have fewer than 2^31 rows and columns and hold its "
+                    "first %u x %u plane, has %zu elements",
+                    static_cast<uint32_t>(rows), static_cast<uint32_t>(cols),
+                    mxGetNumberOfElements(image));
 
     const int32_t top_count = candidate_count(prhs, kTopCount);
     const int32_t bottom_count = candidate_count(prhs, kBottomCount);
-    if (static_cast<int64_t>(top_count) * bottom_count * cols >= 0x80000000)
+    // The pair count is below 2^62; comparing it with a quotient keeps the
+    // product with the column count from overflowing.
+    const int64_t pairs = static_cast<int64_t>(top_count) * bottom_count;
+    if (cols > 0 && pairs > INT32_MAX / cols)
         raise_error("bandscore:resultSize",
                     "the result of top_count x bottom_count x image columns = %d x %d x %d must "
                     "have fewer than 2^31 cells",

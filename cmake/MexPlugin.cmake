@@ -5,6 +5,10 @@
 # host's libmx and libmex, then libm, libpthread and libc, in that order.
 # Nothing of the C++ runtime is linked: -z defs fails the link if the code
 # needs any of it. libgcc is linked statically, and only if used.
+#
+# In the sanitizer build (MEX_SANITIZE) the plug-in leaves the sanitizer
+# runtimes to the executable that loads it, so it is linked without
+# -nodefaultlibs and -z defs; such a plug-in is for testing only.
 function(add_mex_plugin name)
   cmake_parse_arguments(PLUGIN "" "" "SOURCES;LIBRARIES" ${ARGN})
   add_library(${name} MODULE ${PLUGIN_SOURCES})
@@ -15,8 +19,10 @@ function(add_mex_plugin name)
     SKIP_BUILD_RPATH ON
     LINK_DEPENDS "${PROJECT_SOURCE_DIR}/cmake/mex.version")
   target_link_libraries(${name} PRIVATE plugin_code host_api)
-  target_link_options(${name} PRIVATE
-    -nodefaultlibs -Wl,-z,defs -Wl,--no-as-needed
+  if(NOT MEX_SANITIZE)
+    target_link_options(${name} PRIVATE -nodefaultlibs -Wl,-z,defs)
+  endif()
+  target_link_options(${name} PRIVATE -Wl,--no-as-needed
     "-Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/mex.version")
   # Order matters: it is the order of the needed-library entries. The host
   # libraries go in as plain -l flags, which CMake keeps in place (as

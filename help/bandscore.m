@@ -42,7 +42,8 @@
 %     bandscore:nlhs           more than one output requested
 %     bandscore:argumentClass  an input not a real, full double array
 %     bandscore:emptyArgument  an empty scalar argument (1, 2, 6, 7, 8)
-%     bandscore:imageSize      IMAGE of 2^31 elements or more
+%     bandscore:imageSize      IMAGE of 2^31 elements, rows or columns or more,
+%                              or without its first R-by-C plane (R-by-C-by-0)
 %     bandscore:count          TOP_COUNT or BOTTOM_COUNT NaN, negative or >= 2^31
 %     bandscore:resultSize     A*B*C of 2^31 cells or more
 %     bandscore:columnCount    a per-column argument shorter than C

@@ -7,6 +7,9 @@ set -euo pipefail
 packages=(
   cmake make g++ binutils pkg-config
   libgtest-dev libbenchmark-dev
+  # The sanitizer build and the fuzz targets (clang with its runtimes:
+  # AddressSanitizer, UndefinedBehaviorSanitizer, libFuzzer), and valgrind.
+  clang libclang-rt-14-dev valgrind
   # GNU Octave as a host: octave-cli, mkoctfile and Octave's headers; the
   # font its figures (the waitbar too) need to be created at all; gnuplot,
   # its toolkit without a display, for the demo's picture.

@@ -1,0 +1,58 @@
+# Checks of the plug-ins beyond their tests, run by this build's ctest:
+#
+#   sanitize.tests      every test of the sanitizer build (MEX_SANITIZE_DIR,
+#                       which `make test` builds first) but the binary
+#                       interface checks, which are about this build's files
+#   fuzz.<plugin>       each fuzz target for MEX_FUZZ_SECONDS, starting from
+#                       the committed seeds; what it finds is kept in
+#                       fuzz/corpus/<plugin> of this build directory
+#   valgrind.<program>  memcheck over the plug-in tests and the replay of the
+#                       fuzz inputs, with this build's plug-ins
+set(MEX_SANITIZE_DIR "${CMAKE_BINARY_DIR}/sanitize" CACHE PATH
+  "Sanitizer build whose tests and fuzz targets this build's ctest runs")
+set(MEX_FUZZ_SECONDS 60 CACHE STRING "Seconds each fuzz target runs in ctest")
+find_program(VALGRIND valgrind REQUIRED)
+
+# Any report ends the program with an error: AddressSanitizer (leaks
+# included) and UndefinedBehaviorSanitizer alike.
+set(sanitizer_environment
+  "ASAN_OPTIONS=detect_leaks=1:check_initialization_order=1:strict_string_checks=1"
+  "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+
+add_test(NAME sanitize.tests
+  COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${MEX_SANITIZE_DIR} -DCTEST=${CMAKE_CTEST_COMMAND}
+          -DSKIP=binary_interface_test -P ${PROJECT_SOURCE_DIR}/cmake/RunSanitizedTests.cmake)
+set_tests_properties(sanitize.tests PROPERTIES ENVIRONMENT "${sanitizer_environment}" COST 900)
+
+foreach(plugin TARV_c bandscore)
+  set(found ${CMAKE_BINARY_DIR}/fuzz/corpus/${plugin})
+  set(artifacts ${CMAKE_BINARY_DIR}/fuzz/artifacts)
+  file(MAKE_DIRECTORY ${found} ${artifacts})
+  add_test(NAME fuzz.${plugin}
+    COMMAND ${MEX_SANITIZE_DIR}/fuzz/fuzz_${plugin} -max_total_time=${MEX_FUZZ_SECONDS}
+            -timeout=10 -max_len=2048 -print_final_stats=1 -artifact_prefix=${artifacts}/${plugin}-
+            ${found} ${PROJECT_SOURCE_DIR}/fuzz/corpus/${plugin}
+            ${PROJECT_SOURCE_DIR}/fuzz/regressions/${plugin})
+  set_tests_properties(fuzz.${plugin} PROPERTIES ENVIRONMENT "${sanitizer_environment}"
+    COST 1000 TIMEOUT 600)
+endforeach()
+
+# Errors, and definitely or indirectly lost blocks, fail the run; blocks
+# still reachable at exit (the stand-in host's registries) do not.
+set(memcheck ${VALGRIND} --error-exitcode=1 --leak-check=full --show-leak-kinds=definite,indirect
+  --errors-for-leak-kinds=definite,indirect --track-origins=yes
+  --suppressions=${PROJECT_SOURCE_DIR}/cmake/valgrind.supp)
+foreach(program tarv_c_plugin_test bandscore_plugin_test)
+  if(TARGET ${program})
+    add_test(NAME valgrind.${program} COMMAND ${memcheck} $<TARGET_FILE:${program}>)
+    # As ctest runs these tests one by one (tests/CMakeLists.txt).
+    set_tests_properties(valgrind.${program} PROPERTIES COST 800
+      ENVIRONMENT "GLIBC_TUNABLES=glibc.malloc.tcache_count=0")
+  endif()
+endforeach()
+foreach(plugin TARV_c bandscore)
+  add_test(NAME valgrind.replay_${plugin}
+    COMMAND ${memcheck} $<TARGET_FILE:replay_${plugin}> ${PROJECT_SOURCE_DIR}/fuzz/corpus/${plugin}
+            ${PROJECT_SOURCE_DIR}/fuzz/regressions/${plugin})
+  set_tests_properties(valgrind.replay_${plugin} PROPERTIES COST 700)
+endforeach()
