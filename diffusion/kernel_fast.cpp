@@ -196,7 +196,7 @@ ALWAYS_INLINE void coefficient_column(const float* left, const float* centre, co
         const float* down = c + 1;
         const float* l_col = left + first;
         const float* r_col = right + first;
-        float* l_copy = left_copy + first;
+        float* l_copy = kCopyLeft ? left_copy + first : nullptr;
         uint32_t k = 0;
         for (; k + W <= count; k += W) {
             F l, g;
