@@ -20,8 +20,6 @@ using testhost::make_array;
 using testhost::make_double;
 using testhost::make_scalar;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kSentinel = -999999.0;
 
 const testhost::Plugin& scorer_plugin() { return plugin_at(BANDSCORE_PLUGIN); }
@@ -339,11 +337,6 @@ struct InvalidCase {
     std::string names_argument;  // text the message must hold
     std::function<void(BandArgs&, Inputs&, int& nlhs)> spoil;
 };
-
-void replace(Inputs& inputs, int slot, mxArray* array) {
-    mxDestroyArray(inputs.arrays[slot]);
-    inputs.arrays[slot] = array;
-}
 
 std::vector<InvalidCase> invalid_cases() {
     std::vector<InvalidCase> cases = {

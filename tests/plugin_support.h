@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "test_host.h"
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Loads the plug-in at `path` once per process.
 inline const testhost::Plugin& plugin_at(const char* path) {
@@ -34,6 +38,12 @@ struct Inputs {
         for (mxArray* array : arrays) mxDestroyArray(array);
     }
 };
+
+// Puts `array` in place of input `slot`, destroying the one it replaces.
+inline void replace(Inputs& inputs, int slot, mxArray* array) {
+    mxDestroyArray(inputs.arrays[slot]);
+    inputs.arrays[slot] = array;
+}
 
 // A call's result, destroyed with it.
 struct Outcome {

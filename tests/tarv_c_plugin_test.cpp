@@ -22,8 +22,6 @@ using testhost::make_array;
 using testhost::make_scalar;
 using testhost::make_single;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 const testhost::Plugin& filter_plugin() { return plugin_at(TARV_C_PLUGIN); }
 
@@ -297,11 +295,6 @@ struct InvalidCase {
     const char* names_argument;  // text the message must hold
     std::function<void(Inputs&, int& nlhs)> spoil;
 };
-
-void replace(Inputs& inputs, int slot, mxArray* array) {
-    mxDestroyArray(inputs.arrays[slot]);
-    inputs.arrays[slot] = array;
-}
 
 std::function<void(Inputs&, int&)> scalar(int slot, double value) {
     return [=](Inputs& inputs, int&) { replace(inputs, slot, make_scalar(value)); };
