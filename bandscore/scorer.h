@@ -16,7 +16,7 @@
 
 #include <stdint.h>
 
-#include "fast_paths.h"
+#include "instruction_sets.h"
 
 constexpr double kInadmissibleScore = -999999.0;
 

@@ -30,37 +30,30 @@ void score_bands_with(const PathChoice&, const double* image, int32_t rows, int3
 
 #else
 
-#include <string.h>
-
-#define ALWAYS_INLINE __attribute__((always_inline)) inline
+#include "vector_lanes.h"
 
 namespace {
 
 // Below this many cells the automatic choice keeps to one thread.
 constexpr int64_t kSmallVolume = 1 << 16;
 
-// The helpers below handle vectors by value but are always inlined into
-// functions built for the vector width they use, so no vector crosses a
-// call and the ABI note GCC gives for such signatures does not apply.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
 template <int W>
-struct VectorType;
+struct Reversal;
 template <>
-struct VectorType<2> {
-    typedef double D __attribute__((vector_size(16)));
+struct Reversal<2> {
+    template <typename D>
     static ALWAYS_INLINE D reversed(const D& v) { return __builtin_shufflevector(v, v, 1, 0); }
 };
 template <>
-struct VectorType<4> {
-    typedef double D __attribute__((vector_size(32)));
+struct Reversal<4> {
+    template <typename D>
     static ALWAYS_INLINE D reversed(const D& v) {
         return __builtin_shufflevector(v, v, 3, 2, 1, 0);
     }
 };
 template <>
-struct VectorType<8> {
-    typedef double D __attribute__((vector_size(64)));
+struct Reversal<8> {
+    template <typename D>
     static ALWAYS_INLINE D reversed(const D& v) {
         return __builtin_shufflevector(v, v, 7, 6, 5, 4, 3, 2, 1, 0);
     }
@@ -68,15 +61,10 @@ struct VectorType<8> {
 
 // W tops of one bottom at once.
 template <int W>
-struct Lanes {
-    typedef typename VectorType<W>::D D;
-    static ALWAYS_INLINE D load(const double* p) {
-        D v;
-        memcpy(&v, p, sizeof v);
-        return v;
-    }
-    static ALWAYS_INLINE void store(double* p, const D& v) { memcpy(p, &v, sizeof v); }
-    static ALWAYS_INLINE D splat(double x) { return D{} + x; }
+struct Lanes : Vector<double, W> {
+    typedef typename Vector<double, W>::V D;
+    using Vector<double, W>::load;
+    using Vector<double, W>::splat;
     // sums + value in the lanes whose top is at or above `row`; the other
     // lanes keep their sums.
     static ALWAYS_INLINE D add_where_reached(const D& sums, const D& tops, double row,
@@ -92,16 +80,13 @@ struct Lanes {
     // table[last], table[last - 1], ..., table[last - W + 1]: the terms of W
     // consecutive tops, whose spans fall by one from lane to lane.
     static ALWAYS_INLINE D descending(const double* table, int32_t last) {
-        return VectorType<W>::reversed(load(table + last - (W - 1)));
+        return Reversal<W>::reversed(load(table + last - (W - 1)));
     }
 };
 
 template <>
-struct Lanes<1> {
+struct Lanes<1> : Vector<double, 1> {
     typedef double D;
-    static ALWAYS_INLINE D load(const double* p) { return *p; }
-    static ALWAYS_INLINE void store(double* p, D v) { *p = v; }
-    static ALWAYS_INLINE D splat(double x) { return x; }
     static ALWAYS_INLINE D add_where_reached(D sums, D tops, double row, double value) {
         return tops <= row ? sums + value : sums;
     }
@@ -237,18 +222,12 @@ ALWAYS_INLINE void score_member(void* context, const TeamMember& member) {
     }
 }
 
-void score_member_baseline(void* context, const TeamMember& member) {
-    score_member<2>(context, member);
-}
-
-__attribute__((target("avx2"))) void score_member_avx2(void* context, const TeamMember& member) {
-    score_member<4>(context, member);
-}
-
-__attribute__((target("avx512f"))) void score_member_avx512(void* context,
-                                                            const TeamMember& member) {
-    score_member<8>(context, member);
-}
+struct ScoreKernel {
+    template <int kVectorBytes>
+    static ALWAYS_INLINE void run(void* context, const TeamMember& member) {
+        score_member<kVectorBytes / static_cast<int>(sizeof(double))>(context, member);
+    }
+};
 
 }  // namespace
 
@@ -263,8 +242,7 @@ void score_bands_with(const PathChoice& choice, const double* image, int32_t row
     }
     if (A <= 0 || B <= 0 || cols <= 0) return;
 
-    int32_t threads = requested_threads(choice);
-    if (choice.threads <= 0 && static_cast<int64_t>(A) * B * cols < kSmallVolume) threads = 1;
+    int32_t threads = threads_for(choice.threads, static_cast<uint64_t>(A) * B * cols, kSmallVolume);
     if (threads > cols) threads = cols;
 
     // Candidate rows grow with their index, so the spans of all pairs lie
@@ -293,10 +271,7 @@ void score_bands_with(const PathChoice& choice, const double* image, int32_t row
                    params,       scores,   tops,
                    bottoms,      span_low, static_cast<int32_t>(span_count),
                    member_memory};
-    TeamBody body = path == CpuPath::kAvx512 ? score_member_avx512
-                    : path == CpuPath::kAvx2 ? score_member_avx2
-                                             : score_member_baseline;
-    run_team(threads, body, &call);
+    run_team(threads, TeamBodies<ScoreKernel>::for_path(path), &call);
     free(tops);
     free(bottoms);
     free(member_memory);

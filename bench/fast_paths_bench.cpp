@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "fast_paths.h"
+#include "instruction_sets.h"
 #include "kernel.h"
 #include "scorer.h"
 

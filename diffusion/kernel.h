@@ -11,7 +11,7 @@
 
 #include <stdint.h>
 
-#include "fast_paths.h"
+#include "instruction_sets.h"
 
 // Neighbour tables: row_up and row_down have `rows` entries, col_left and
 // col_right have `cols` entries.
@@ -22,8 +22,9 @@ struct NeighbourTables {
     int32_t* col_right;
 };
 
-// Five scratch planes of rows * cols floats each, owned by the caller and
-// reused for every iteration.
+// Five scratch planes, owned by the caller and reused for every iteration:
+// rows * cols floats each for the plain loops, or the columns of `rows`
+// floats that a FilterPlan names.
 struct DiffusionScratch {
     float* d_up;
     float* d_down;
@@ -71,12 +72,33 @@ bool diffuse(const float* source, float* work, uint32_t rows, uint32_t cols,
              const NeighbourTables& tables, const DiffusionScratch& scratch,
              const DiffusionParams& params, ProgressStep progress);
 
-// The same on the path `choice` names; every path gives the bits of
-// diffuse_reference. The progress step always runs on the calling thread.
-// The fast paths need the tables as build_neighbour_tables makes them and
-// take the plain loops for any other tables. They use the scratch planes
-// for a few columns of their own, so the planes hold nothing meaningful
-// afterwards.
+// How one filter call runs: its path (never kAutomatic), its team size and
+// the columns of `rows` floats each scratch plane must hold for it (all
+// `cols` for the plain loops; a few per thread for the fast paths, which
+// keep only the columns a sweep is working on).
+struct FilterPlan {
+    CpuPath path;
+    int32_t threads;
+    uint32_t scratch_columns;
+};
+
+// The plan for `choice` on an image of rows x cols: the widest path the
+// processor has for kAutomatic, one thread per processor the process may
+// use (fewer for small images) for a thread count of 0.
+FilterPlan plan_filter(const PathChoice& choice, uint32_t rows, uint32_t cols);
+
+// diffuse run as `plan` says, with scratch planes of plan.scratch_columns
+// columns each. A fast plan needs the tables as build_neighbour_tables makes
+// them. Every plan gives the bits of diffuse_reference (a NaN's sign bit
+// aside: it depends on the order of operands, which vectors may change).
+// The progress step runs on the calling thread with no worker alive, so it
+// may call into a host that does not return from such a call.
+bool diffuse_planned(const FilterPlan& plan, const float* source, float* work, uint32_t rows,
+                     uint32_t cols, const NeighbourTables& tables, const DiffusionScratch& scratch,
+                     const DiffusionParams& params, ProgressStep progress);
+
+// The same for the path `choice` names, with full scratch planes; tables
+// other than the standard ones take the plain loops.
 bool diffuse_with(const PathChoice& choice, const float* source, float* work, uint32_t rows,
                   uint32_t cols, const NeighbourTables& tables, const DiffusionScratch& scratch,
                   const DiffusionParams& params, ProgressStep progress);

@@ -14,13 +14,22 @@
 //
 // Threads take contiguous blocks of columns. Before a sweep each thread
 // copies the old columns it needs from its neighbours' blocks (the halo),
-// then all threads sweep at once. The reference statistic, the progress
-// step and every call into the caller stay on the calling thread.
-#include <string.h>
-
+// then all threads sweep at once. The reference statistic is taken by the
+// calling thread; the progress step and every call into the caller run
+// between teams, with no worker alive.
 #include "kernel.h"
 
 #if !FAST_PATHS_AVAILABLE
+
+FilterPlan plan_filter(const PathChoice&, uint32_t, uint32_t cols) {
+    return FilterPlan{CpuPath::kPlain, 1, cols};
+}
+
+bool diffuse_planned(const FilterPlan&, const float* source, float* work, uint32_t rows,
+                     uint32_t cols, const NeighbourTables& tables, const DiffusionScratch& scratch,
+                     const DiffusionParams& params, ProgressStep progress) {
+    return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress);
+}
 
 bool diffuse_with(const PathChoice&, const float* source, float* work, uint32_t rows, uint32_t cols,
                   const NeighbourTables& tables, const DiffusionScratch& scratch,
@@ -30,48 +39,28 @@ bool diffuse_with(const PathChoice&, const float* source, float* work, uint32_t 
 
 #else
 
-#define ALWAYS_INLINE __attribute__((always_inline)) inline
+#include "vector_lanes.h"
 
 namespace {
 
 // Below this many pixels the automatic choice keeps to one thread.
 constexpr uint64_t kSmallImage = 1u << 16;
 
-// The helpers below handle vectors by value but are always inlined into
-// functions built for the vector width they use, so no vector crosses a
-// call and the ABI note GCC gives for such signatures does not apply.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
-template <int W>
-struct VectorTypes;
-template <>
-struct VectorTypes<4> {
-    typedef float F __attribute__((vector_size(16)));
-    typedef double D __attribute__((vector_size(32)));
-};
-template <>
-struct VectorTypes<8> {
-    typedef float F __attribute__((vector_size(32)));
-    typedef double D __attribute__((vector_size(64)));
-};
-template <>
-struct VectorTypes<16> {
-    typedef float F __attribute__((vector_size(64)));
-    typedef double D __attribute__((vector_size(128)));
-};
+// Member m of a team of T uses scratch columns 6m .. 6m + 5 (the old values
+// of the column to its left and of the one it updates, the coefficients of
+// that column and the next, and two halo columns right of its block), taken
+// from the five planes in turn; the last member has no halo and uses four.
+// Each plane then needs ceil((6T - 2) / 5) columns.
+uint32_t scratch_columns_for(int32_t threads) {
+    return (6u * static_cast<uint32_t>(threads) - 2u + 4u) / 5u;
+}
 
 // W pixels of a column at once: single-precision lanes F and the
 // double-precision lanes D of the same pixels.
 template <int W>
-struct Lanes {
-    typedef typename VectorTypes<W>::F F;
-    typedef typename VectorTypes<W>::D D;
-    static ALWAYS_INLINE F load(const float* p) {
-        F v;
-        memcpy(&v, p, sizeof v);
-        return v;
-    }
-    static ALWAYS_INLINE void store(float* p, const F& v) { memcpy(p, &v, sizeof v); }
+struct Lanes : Vector<float, W> {
+    typedef typename Vector<float, W>::V F;
+    typedef typename Vector<double, W>::V D;
     static ALWAYS_INLINE D widen(const F& v) { return __builtin_convertvector(v, D); }
     static ALWAYS_INLINE F narrow(const D& v) { return __builtin_convertvector(v, F); }
     static ALWAYS_INLINE F clamp(const F& c) {
@@ -83,11 +72,9 @@ struct Lanes {
 };
 
 template <>
-struct Lanes<1> {
+struct Lanes<1> : Vector<float, 1> {
     typedef float F;
     typedef double D;
-    static ALWAYS_INLINE F load(const float* p) { return *p; }
-    static ALWAYS_INLINE void store(float* p, F v) { *p = v; }
     static ALWAYS_INLINE D widen(F v) { return static_cast<double>(v); }
     static ALWAYS_INLINE F narrow(D v) { return static_cast<float>(v); }
     static ALWAYS_INLINE F clamp(F c) { return clamp_coefficient(c); }
@@ -275,26 +262,30 @@ bool standard_tables(uint32_t rows, uint32_t cols, const NeighbourTables& tables
     return true;
 }
 
-// What the members of one filter call share. q0 and stopped are written by
-// member 0 (the calling thread) before a team barrier and read after it.
+// What the members of one team share: the call's data and the part of the
+// filter this team runs. q0 is written by member 0 before a team barrier
+// and read after it.
 struct FilterCall {
     const float* source;
     float* work;
     uint32_t rows;
     uint32_t cols;
     DiffusionScratch scratch;
+    uint32_t scratch_columns;  // columns of `rows` floats in each plane
     DiffusionParams params;
-    ProgressStep progress;
+    bool exponentiate;         // first the exponential of the team's pixels
+    int32_t first_iteration;   // then iterations first .. end - 1
+    int32_t end_iteration;
+    bool take_logarithms;      // and last the logarithm
     float q0;
-    bool stopped;
 };
 
-// Column `slot` of the scratch planes, taken as 5 * cols columns of `rows`
-// floats.
+// Scratch column `slot`, counting through the five planes in turn.
 float* scratch_column(const FilterCall& call, uint32_t slot) {
     float* const planes[5] = {call.scratch.d_up, call.scratch.d_down, call.scratch.d_left,
                               call.scratch.d_right, call.scratch.coef};
-    return planes[slot / call.cols] + static_cast<size_t>(call.rows) * (slot % call.cols);
+    return planes[slot / call.scratch_columns] +
+           static_cast<size_t>(call.rows) * (slot % call.scratch_columns);
 }
 
 uint32_t share(uint32_t total, int32_t part, int32_t parts) {
@@ -302,7 +293,7 @@ uint32_t share(uint32_t total, int32_t part, int32_t parts) {
                                  static_cast<uint32_t>(parts));
 }
 
-// One member's part of a filter call: its share of the pixels for the
+// One member's part of a team: its share of the pixels for the
 // exponentiation and the logarithm, its block of columns for the sweeps.
 template <int W>
 ALWAYS_INLINE void filter_member(void* context, const TeamMember& member) {
@@ -311,11 +302,10 @@ ALWAYS_INLINE void filter_member(void* context, const TeamMember& member) {
     const uint32_t rows = call.rows;
     const uint32_t cols = call.cols;
     const uint32_t pixels = rows * cols;
-    exponentiate_pixels(call.source, work, share(pixels, member.index, member.count),
-                        share(pixels, member.index + 1, member.count));
+    const uint32_t first_pixel = share(pixels, member.index, member.count);
+    const uint32_t end_pixel = share(pixels, member.index + 1, member.count);
+    if (call.exponentiate) exponentiate_pixels(call.source, work, first_pixel, end_pixel);
 
-    // Member m uses scratch columns 6m .. 6m + 5; the last member needs no
-    // halo to its right, so the team needs 6 * count - 2 <= 5 * cols.
     const uint32_t first = share(cols, member.index, member.count);
     const uint32_t end = share(cols, member.index + 1, member.count);
     const uint32_t slot = 6u * static_cast<uint32_t>(member.index);
@@ -332,24 +322,16 @@ ALWAYS_INLINE void filter_member(void* context, const TeamMember& member) {
         return c == end ? halo : halo_next;
     };
     const double step = 0.25 * static_cast<double>(call.params.lambda);
-    const int32_t iterations = call.params.iterations;
-    team_wait(member);
+    if (call.first_iteration < call.end_iteration) team_wait(member);
 
-    for (int32_t iteration = 0; iteration < iterations; ++iteration) {
-        if (member.index == 0) {
-            if (iteration > 0 && call.progress.advance != nullptr &&
-                !call.progress.advance(call.progress.context, iteration - 1))
-                call.stopped = true;
-            else
-                call.q0 = reference_q0(work, rows, call.params.region);
-        }
+    for (int32_t iteration = call.first_iteration; iteration < call.end_iteration; ++iteration) {
+        if (member.index == 0) call.q0 = reference_q0(work, rows, call.params.region);
         copy_column<W>(work + static_cast<size_t>(rows) * (first == 0 ? 0 : first - 1), rows, prev);
         if (end < cols) {
             copy_column<W>(work + static_cast<size_t>(rows) * end, rows, halo);
             copy_column<W>(work + static_cast<size_t>(rows) * right_of(end), rows, halo_next);
         }
         team_wait(member);
-        if (call.stopped) return;
 
         const float q0 = call.q0;
         const float q0d = (q0 + 1.0f) * q0;
@@ -378,50 +360,67 @@ ALWAYS_INLINE void filter_member(void* context, const TeamMember& member) {
         }
         team_wait(member);
     }
-    if (member.index == 0 && iterations > 0 && call.progress.advance != nullptr &&
-        !call.progress.advance(call.progress.context, iterations - 1))
-        call.stopped = true;
-    team_wait(member);
-    if (call.stopped) return;
-    take_logarithms(work, share(pixels, member.index, member.count),
-                    share(pixels, member.index + 1, member.count));
+    if (call.take_logarithms) take_logarithms(work, first_pixel, end_pixel);
 }
 
-void filter_member_baseline(void* context, const TeamMember& member) {
-    filter_member<4>(context, member);
-}
-
-__attribute__((target("avx2"))) void filter_member_avx2(void* context, const TeamMember& member) {
-    filter_member<8>(context, member);
-}
-
-__attribute__((target("avx512f"))) void filter_member_avx512(void* context,
-                                                             const TeamMember& member) {
-    filter_member<16>(context, member);
-}
+struct FilterKernel {
+    template <int kVectorBytes>
+    static ALWAYS_INLINE void run(void* context, const TeamMember& member) {
+        filter_member<kVectorBytes / static_cast<int>(sizeof(float))>(context, member);
+    }
+};
 
 }  // namespace
+
+FilterPlan plan_filter(const PathChoice& choice, uint32_t rows, uint32_t cols) {
+    const CpuPath path = resolve_cpu_path(choice.path);
+    if (path == CpuPath::kPlain || !cpu_path_supported(path)) return {CpuPath::kPlain, 1, cols};
+    int32_t threads = threads_for(choice.threads, static_cast<uint64_t>(rows) * cols, kSmallImage);
+    // At least two columns a thread, which also leaves scratch columns enough.
+    const uint32_t most = cols / 2 > 1 ? cols / 2 : 1;
+    if (static_cast<uint32_t>(threads) > most) threads = static_cast<int32_t>(most);
+    return {path, threads, scratch_columns_for(threads)};
+}
+
+bool diffuse_planned(const FilterPlan& plan, const float* source, float* work, uint32_t rows,
+                     uint32_t cols, const NeighbourTables& tables, const DiffusionScratch& scratch,
+                     const DiffusionParams& params, ProgressStep progress) {
+    if (plan.path == CpuPath::kPlain)
+        return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress);
+    FilterCall call{source, work, rows, cols, scratch, plan.scratch_columns, params,
+                    true,   0,    0,    false, 0.0f};
+    const TeamBody body = TeamBodies<FilterKernel>::for_path(plan.path);
+    const int32_t iterations = params.iterations > 0 ? params.iterations : 0;
+    if (progress.advance == nullptr || iterations == 0) {
+        call.end_iteration = iterations;
+        call.take_logarithms = true;
+        run_team(plan.threads, body, &call);
+        return true;
+    }
+    // The progress step may call into the host, which may leave the
+    // filter there without returning: one team per iteration, so that no
+    // worker is alive while the step runs.
+    for (int32_t iteration = 0; iteration < iterations; ++iteration) {
+        call.exponentiate = iteration == 0;
+        call.first_iteration = iteration;
+        call.end_iteration = iteration + 1;
+        run_team(plan.threads, body, &call);
+        if (!progress.advance(progress.context, iteration)) return false;
+    }
+    call.exponentiate = false;
+    call.first_iteration = call.end_iteration = iterations;
+    call.take_logarithms = true;
+    run_team(plan.threads, body, &call);
+    return true;
+}
 
 bool diffuse_with(const PathChoice& choice, const float* source, float* work, uint32_t rows,
                   uint32_t cols, const NeighbourTables& tables, const DiffusionScratch& scratch,
                   const DiffusionParams& params, ProgressStep progress) {
-    const CpuPath path = resolve_cpu_path(choice.path);
-    if (path == CpuPath::kPlain || !cpu_path_supported(path) ||
-        !standard_tables(rows, cols, tables))
+    if (!standard_tables(rows, cols, tables))
         return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress);
-
-    int32_t threads = requested_threads(choice);
-    if (choice.threads <= 0 && static_cast<uint64_t>(rows) * cols < kSmallImage) threads = 1;
-    // At least two columns a thread, which also leaves scratch columns enough.
-    const uint32_t most = cols / 2 > 1 ? cols / 2 : 1;
-    if (static_cast<uint32_t>(threads) > most) threads = static_cast<int32_t>(most);
-
-    FilterCall call{source, work, rows, cols, scratch, params, progress, 0.0f, false};
-    TeamBody body = path == CpuPath::kAvx512 ? filter_member_avx512
-                    : path == CpuPath::kAvx2 ? filter_member_avx2
-                                             : filter_member_baseline;
-    run_team(threads, body, &call);
-    return !call.stopped;
+    return diffuse_planned(plan_filter(choice, rows, cols), source, work, rows, cols, tables,
+                           scratch, params, progress);
 }
 
 #endif

@@ -1,88 +1,27 @@
-#include "fast_paths.h"
+// The worker team on POSIX threads (64-bit x86 Linux).
+#include "instruction_sets.h"
+#include "worker_team.h"
 
-#if FAST_PATHS_AVAILABLE
-#include <cpuid.h>
+#if FAST_PATHS_AVAILABLE && !defined(_WIN32)
+
 #include <pthread.h>
+#include <sched.h>
+#include <signal.h>
 #include <unistd.h>
-#endif
 
-namespace {
-
-// More threads than this never pay for an image or a score volume here.
-constexpr int32_t kMostThreads = 64;
-
-// About 50 microseconds of spinning at a barrier before sleeping.
-constexpr int kSpinsBeforeSleep = 2000;
-
-#if FAST_PATHS_AVAILABLE
-// Whether the processor has the instructions (cpuid leaf 7, register ebx
-// bit `feature`) and the operating system saves the register state that
-// they use (XCR0 bits `state`).
-bool processor_has(unsigned feature, uint32_t state) {
-    unsigned eax, ebx, ecx, edx;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || !(ecx & bit_OSXSAVE) || !(ecx & bit_AVX))
-        return false;
-    uint32_t xcr0_low, xcr0_high;
-    __asm__("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
-    if ((xcr0_low & state) != state) return false;
-    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
-    return (ebx & feature) != 0;
-}
-
-// XCR0: SSE and AVX state; with the three AVX-512 states besides.
-constexpr uint32_t kAvxState = 0x6;
-constexpr uint32_t kAvx512State = 0xe6;
-#endif
-
-}  // namespace
-
-bool cpu_path_supported(CpuPath path) {
-    switch (path) {
-        case CpuPath::kPlain:
-        case CpuPath::kAutomatic: return true;
-#if FAST_PATHS_AVAILABLE
-        case CpuPath::kBaseline: return true;
-        case CpuPath::kAvx2: return processor_has(bit_AVX2, kAvxState);
-        case CpuPath::kAvx512: return processor_has(bit_AVX512F, kAvx512State);
-#else
-        default: return false;
-#endif
+int32_t allowed_cpu_count() {
+    // Room for 8192 processors; a larger machine falls back to the count
+    // of processors online.
+    uint64_t mask[128] = {};
+    if (sched_getaffinity(0, sizeof mask, reinterpret_cast<cpu_set_t*>(mask)) == 0) {
+        int64_t count = 0;
+        for (uint64_t word : mask)
+            for (; word != 0; word &= word - 1) ++count;
+        if (count > 0) return count < INT32_MAX ? static_cast<int32_t>(count) : INT32_MAX;
     }
-    return false;
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 && online < INT32_MAX ? static_cast<int32_t>(online) : 1;
 }
-
-CpuPath resolve_cpu_path(CpuPath path) {
-    if (path != CpuPath::kAutomatic) return path;
-    if (cpu_path_supported(CpuPath::kAvx512)) return CpuPath::kAvx512;
-    if (cpu_path_supported(CpuPath::kAvx2)) return CpuPath::kAvx2;
-    if (cpu_path_supported(CpuPath::kBaseline)) return CpuPath::kBaseline;
-    return CpuPath::kPlain;
-}
-
-const char* cpu_path_name(CpuPath path) {
-    switch (path) {
-        case CpuPath::kPlain: return "plain";
-        case CpuPath::kBaseline: return "baseline";
-        case CpuPath::kAvx2: return "avx2";
-        case CpuPath::kAvx512: return "avx512";
-        case CpuPath::kAutomatic: return "automatic";
-    }
-    return "unknown";
-}
-
-int32_t requested_threads(const PathChoice& choice) {
-    int32_t threads = choice.threads;
-#if FAST_PATHS_AVAILABLE
-    if (threads <= 0) {
-        const long online = sysconf(_SC_NPROCESSORS_ONLN);
-        threads = online > 0 && online < kMostThreads ? static_cast<int32_t>(online) : 1;
-    }
-#endif
-    if (threads < 1) threads = 1;
-    return threads < kMostThreads ? threads : kMostThreads;
-}
-
-#if FAST_PATHS_AVAILABLE
 
 struct TeamBarrier {
     pthread_mutex_t mutex;
@@ -96,6 +35,9 @@ struct TeamBarrier {
 };
 
 namespace {
+
+// About 50 microseconds of spinning at a barrier before sleeping.
+constexpr int kSpinsBeforeSleep = 2000;
 
 struct Launch {
     TeamBarrier* barrier;
@@ -111,6 +53,15 @@ void* member_main(void* argument) {
     pthread_mutex_unlock(&barrier->mutex);
     barrier->body(barrier->context, TeamMember{launch->index, count, barrier});
     return nullptr;
+}
+
+// Every signal but those a fault raises on the faulting thread itself.
+sigset_t asynchronous_signals() {
+    sigset_t signals;
+    sigfillset(&signals);
+    static const int kFaults[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
+    for (int fault : kFaults) sigdelset(&signals, fault);
+    return signals;
 }
 
 }  // namespace
@@ -131,6 +82,11 @@ void run_team(int32_t count, TeamBody body, void* context) {
     barrier.body = body;
     barrier.context = context;
 
+    // Threads start with their creator's signal mask: the workers block
+    // the host's signals, and the calling thread gets its own mask back.
+    const sigset_t blocked = asynchronous_signals();
+    sigset_t callers_mask;
+    pthread_sigmask(SIG_SETMASK, &blocked, &callers_mask);
     pthread_t threads[kMostThreads];
     Launch launches[kMostThreads];
     int32_t started = 0;
@@ -139,6 +95,8 @@ void run_team(int32_t count, TeamBody body, void* context) {
         if (pthread_create(&threads[index], nullptr, member_main, &launches[index]) != 0) break;
         started = index;
     }
+    pthread_sigmask(SIG_SETMASK, &callers_mask, nullptr);
+
     pthread_mutex_lock(&barrier.mutex);
     barrier.count = started + 1;
     barrier.open = true;
@@ -177,11 +135,5 @@ void team_wait(const TeamMember& member) {
         pthread_cond_wait(&barrier->cond, &barrier->mutex);
     pthread_mutex_unlock(&barrier->mutex);
 }
-
-#else
-
-void run_team(int32_t, TeamBody body, void* context) { body(context, TeamMember{0, 1, nullptr}); }
-
-void team_wait(const TeamMember&) {}
 
 #endif

@@ -1,4 +1,4 @@
-// Run-time choice of the fast paths and the worker team that runs them.
+// The processor's instruction-set choice for the fast paths.
 //
 // Both numeric cores keep their plain loops as the reference and add fast
 // paths that give the same result bits: the same operations in the same
@@ -30,7 +30,7 @@ enum class CpuPath : int32_t {
 
 struct PathChoice {
     CpuPath path;
-    int32_t threads;  // 0: as many as the processor has, fewer for small work
+    int32_t threads;  // 0: one per processor the process may use, fewer for small work
 };
 
 constexpr PathChoice kAutomaticPath{CpuPath::kAutomatic, 0};
@@ -40,30 +40,3 @@ bool cpu_path_supported(CpuPath path);
 // kAutomatic resolved; any other path as given.
 CpuPath resolve_cpu_path(CpuPath path);
 const char* cpu_path_name(CpuPath path);
-
-// The number of threads a choice asks for: its own count, or the number of
-// online processors for 0; always at least 1.
-int32_t requested_threads(const PathChoice& choice);
-
-// --- worker team -----------------------------------------------------------
-// One call runs a body on `count` threads: member 0 is the calling thread,
-// the others are started with pthread_create and joined before run_team
-// returns. Members meet at team_wait, a barrier for the whole team.
-
-struct TeamBarrier;
-
-struct TeamMember {
-    int32_t index;  // 0 .. count - 1; 0 is the calling thread
-    int32_t count;
-    TeamBarrier* barrier;
-};
-
-typedef void (*TeamBody)(void* context, const TeamMember& member);
-
-// Runs body on up to `count` threads. If the system refuses a thread, the
-// team is smaller; the body learns the real size from member.count before
-// it first waits, so it must split its work by that count.
-void run_team(int32_t count, TeamBody body, void* context);
-
-// Waits until every member of the team has arrived.
-void team_wait(const TeamMember& member);

@@ -1,0 +1,63 @@
+#include "instruction_sets.h"
+
+#if FAST_PATHS_AVAILABLE
+#include <cpuid.h>
+#endif
+
+namespace {
+
+#if FAST_PATHS_AVAILABLE
+// Whether the processor has the instructions (cpuid leaf 7, register ebx
+// bit `feature`) and the operating system saves the register state that
+// they use (XCR0 bits `state`).
+bool processor_has(unsigned feature, uint32_t state) {
+    unsigned eax, ebx, ecx, edx;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || !(ecx & bit_OSXSAVE) || !(ecx & bit_AVX))
+        return false;
+    uint32_t xcr0_low, xcr0_high;
+    __asm__("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
+    if ((xcr0_low & state) != state) return false;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+    return (ebx & feature) != 0;
+}
+
+// XCR0: SSE and AVX state; with the three AVX-512 states besides.
+constexpr uint32_t kAvxState = 0x6;
+constexpr uint32_t kAvx512State = 0xe6;
+#endif
+
+}  // namespace
+
+bool cpu_path_supported(CpuPath path) {
+    switch (path) {
+        case CpuPath::kPlain:
+        case CpuPath::kAutomatic: return true;
+#if FAST_PATHS_AVAILABLE
+        case CpuPath::kBaseline: return true;
+        case CpuPath::kAvx2: return processor_has(bit_AVX2, kAvxState);
+        case CpuPath::kAvx512: return processor_has(bit_AVX512F, kAvx512State);
+#else
+        default: return false;
+#endif
+    }
+    return false;
+}
+
+CpuPath resolve_cpu_path(CpuPath path) {
+    if (path != CpuPath::kAutomatic) return path;
+    if (cpu_path_supported(CpuPath::kAvx512)) return CpuPath::kAvx512;
+    if (cpu_path_supported(CpuPath::kAvx2)) return CpuPath::kAvx2;
+    if (cpu_path_supported(CpuPath::kBaseline)) return CpuPath::kBaseline;
+    return CpuPath::kPlain;
+}
+
+const char* cpu_path_name(CpuPath path) {
+    switch (path) {
+        case CpuPath::kPlain: return "plain";
+        case CpuPath::kBaseline: return "baseline";
+        case CpuPath::kAvx2: return "avx2";
+        case CpuPath::kAvx512: return "avx512";
+        case CpuPath::kAutomatic: return "automatic";
+    }
+    return "unknown";
+}

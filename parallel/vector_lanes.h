@@ -1,0 +1,68 @@
+// What the fast paths of both cores share: vectors of W lanes with exact
+// one-lane tails, and the dispatch of a team body to the instruction set
+// the processor offers (instruction_sets.h).
+//
+// A kernel is written once as a template over the vector width in bytes
+// (16 for the x86-64 baseline, 32 for AVX2, 64 for AVX-512); TeamBodies
+// builds it for each instruction set with GCC target attributes, so that
+// one binary carries every width and picks one at run time.
+#pragma once
+
+#include <string.h>
+
+#include "instruction_sets.h"
+#include "worker_team.h"
+
+#if FAST_PATHS_AVAILABLE
+
+#define ALWAYS_INLINE __attribute__((always_inline)) inline
+
+// The helpers of the fast paths handle vectors by value but are always
+// inlined into functions built for the vector width they use, so no vector
+// crosses a call and the ABI note GCC gives for such signatures does not
+// apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+// W lanes of T, W a power of two; Vector<T, 1> is the plain T, for tails.
+template <typename T, int W>
+struct Vector {
+    typedef T V __attribute__((vector_size(sizeof(T) * W)));
+    // Unaligned loads and stores: memcpy of a fixed size compiles to one
+    // vector move.
+    static ALWAYS_INLINE V load(const T* p) {
+        V v;
+        memcpy(&v, p, sizeof v);
+        return v;
+    }
+    static ALWAYS_INLINE void store(T* p, const V& v) { memcpy(p, &v, sizeof v); }
+    static ALWAYS_INLINE V splat(T x) { return V{} + x; }
+};
+
+template <typename T>
+struct Vector<T, 1> {
+    typedef T V;
+    static ALWAYS_INLINE V load(const T* p) { return *p; }
+    static ALWAYS_INLINE void store(T* p, V v) { *p = v; }
+    static ALWAYS_INLINE V splat(T x) { return x; }
+};
+
+// Kernel::run<kVectorBytes>(context, member) built for each instruction
+// set: the team body for a path is for_path(path).
+template <typename Kernel>
+struct TeamBodies {
+    static void baseline(void* context, const TeamMember& member) {
+        Kernel::template run<16>(context, member);
+    }
+    __attribute__((target("avx2"))) static void avx2(void* context, const TeamMember& member) {
+        Kernel::template run<32>(context, member);
+    }
+    __attribute__((target("avx512f"))) static void avx512(void* context,
+                                                          const TeamMember& member) {
+        Kernel::template run<64>(context, member);
+    }
+    static TeamBody for_path(CpuPath path) {
+        return path == CpuPath::kAvx512 ? avx512 : path == CpuPath::kAvx2 ? avx2 : baseline;
+    }
+};
+
+#endif
