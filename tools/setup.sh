@@ -17,6 +17,9 @@ packages=(
   # The 32-bit Windows filter: the MinGW cross compiler and its tools, and
   # wine (its 32-bit half is an i386 package) to run its tests.
   g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386
+  # Both plug-ins for 64-bit Windows: the MinGW cross compiler for x86-64,
+  # and wine's 64-bit loader to run their tests.
+  g++-mingw-w64-x86-64 wine64
 )
 
 # wine32 comes from the i386 architecture, which dpkg must know first.
