@@ -125,22 +125,12 @@ inline NumberText number_text(double value) {
 
 // Raises `identifier` with a printf-style message; never returns. Owned
 // memory must be released before: the host unwinds past the caller. The
-// 32-bit Windows plug-in imports nothing from its runtime but malloc, free,
-// exp and log, so the host formats the message.
+// Windows plug-ins import from their runtime only what the numbers need
+// (the 32-bit one nothing but malloc, free, exp and log), so the host
+// formats the message; it reads %zu and %lld as the C library does.
 template <typename... Args>
 [[noreturn]] inline void raise_error(const char* identifier, const char* format, Args... args) {
     mexErrMsgIdAndTxt(identifier, format, args...);
-}
-
-// The progress flag's 32-bit integer, truncated toward zero. The 32-bit
-// Windows build converts it as an unsigned integer: a flag of 2^31 or more
-// has 2^31 taken off before the truncation and put back after it. NaN and
-// flags below -2^31 convert to 2^31, flags of 2^32 or more to 0.
-inline uint32_t truncate_flag(double value) {
-    const bool high = value >= 2147483648.0;
-    int32_t truncated;
-    if (!truncate_to_int32(high ? value - 2147483648.0 : value, &truncated)) truncated = INT32_MIN;
-    return static_cast<uint32_t>(truncated) + (high ? 0x80000000u : 0u);
 }
 
 #else
@@ -158,8 +148,26 @@ inline uint32_t truncate_flag(double value) {
     host_raise(identifier, message);
 }
 
+#endif
+
+#if defined(_WIN32) && !defined(_WIN64)
+
+// The progress flag's 32-bit integer, truncated toward zero. The 32-bit
+// Windows build converts it as an unsigned integer: a flag of 2^31 or more
+// has 2^31 taken off before the truncation and put back after it. NaN and
+// flags below -2^31 convert to 2^31, flags of 2^32 or more to 0.
+inline uint32_t truncate_flag(double value) {
+    const bool high = value >= 2147483648.0;
+    int32_t truncated;
+    if (!truncate_to_int32(high ? value - 2147483648.0 : value, &truncated)) truncated = INT32_MIN;
+    return static_cast<uint32_t>(truncated) + (high ? 0x80000000u : 0u);
+}
+
+#else
+
 // The progress flag's 32-bit integer, truncated toward zero as a signed
-// integer; NaN and values outside the signed range convert to -2^31.
+// integer; NaN and values outside the signed range convert to -2^31. The
+// 64-bit builds, Linux and Windows, convert it so.
 inline uint32_t truncate_flag(double value) {
     int32_t truncated;
     if (!truncate_to_int32(value, &truncated)) truncated = INT32_MIN;

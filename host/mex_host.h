@@ -1,17 +1,23 @@
 // Declarations of the host operations the plug-ins use: the array library
 // (mx...) and the callback library (mex...).
 //
-// These are written for our own builds: the 64-bit Linux build and the
-// stand-in host bind the size-dependent operations under their 32-bit "_700"
-// names with int sizes, while the source calls the plain names; the 32-bit
-// Windows build binds every operation under its plain name. The GNU Octave
-// build does not use this file (see host_api.h).
+// These are written for our own builds: the 64-bit builds (Linux and
+// Windows) and the stand-in host bind the size-dependent operations under
+// their 32-bit "_700" names with int sizes, while the source calls the
+// plain names; the 32-bit Windows build binds every operation under its
+// plain name, as 32-bit Windows hosts name them. The GNU Octave build does
+// not use this file (see host_api.h).
 #pragma once
 
 #include <stddef.h>
 
-#if defined(_WIN32)
+#if defined(_WIN32) && !defined(_WIN64)
 #define MEX_BIND_700(plain_name)
+#define MEX_ENTRY_POINT extern "C"
+#elif defined(_WIN32)
+// A 64-bit Windows symbol carries no leading underscore, so the label is
+// the name as the host's DLL exports it. The export list is a .def file.
+#define MEX_BIND_700(plain_name) __asm__(#plain_name "_700")
 #define MEX_ENTRY_POINT extern "C"
 #else
 #define MEX_BIND_700(plain_name) __asm__(#plain_name "_700")

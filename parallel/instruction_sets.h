@@ -7,14 +7,15 @@
 // benchmarks can force every path this machine supports; the entry points
 // take the automatic choice.
 //
-// The fast paths exist on 64-bit x86 Linux only (FAST_PATHS_AVAILABLE).
+// The fast paths exist on 64-bit x86 Linux and 64-bit Windows, built with
+// GCC or a compiler that speaks its dialect (FAST_PATHS_AVAILABLE).
 // Everywhere else, the 32-bit Windows build with its x87 arithmetic above
 // all, every choice runs the plain loops.
 #pragma once
 
 #include <stdint.h>
 
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__)
+#if defined(__x86_64__) && (defined(__linux__) || defined(_WIN64)) && defined(__GNUC__)
 #define FAST_PATHS_AVAILABLE 1
 #else
 #define FAST_PATHS_AVAILABLE 0

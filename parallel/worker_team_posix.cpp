@@ -1,4 +1,5 @@
-// The worker team on POSIX threads (64-bit x86 Linux).
+// The worker team on POSIX threads (64-bit x86 Linux); worker_team_windows.cpp
+// has the one for 64-bit Windows.
 #include "instruction_sets.h"
 #include "worker_team.h"
 

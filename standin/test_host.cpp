@@ -104,8 +104,13 @@ const char* record_close(void* context, int nlhs, mxArray* plhs[], int nrhs, mxA
 }
 
 #if defined(_WIN32)
-// A 32-bit Windows plug-in exports its entry point as _mexFunction.
+// A 32-bit Windows plug-in exports its entry point as _mexFunction, a
+// 64-bit one as mexFunction.
+#if defined(_WIN64)
+constexpr char kEntryName[] = "mexFunction";
+#else
 constexpr char kEntryName[] = "_mexFunction";
+#endif
 
 void* open_library(const std::string& path, std::string* error) {
     HMODULE module = LoadLibraryA(path.c_str());
