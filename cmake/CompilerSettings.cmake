@@ -1,6 +1,8 @@
-# Compiler settings shared by the main build and the 32-bit Windows build
-# (win32/), and the warning flags every target of ours takes through
-# project_warnings.
+# Compiler settings shared by the main build and the Windows builds (win32/,
+# win64/), and the warning flags every target of ours takes through
+# project_warnings. The source lists and the flags that decide the bits are
+# in PluginSources.cmake.
+include(${CMAKE_CURRENT_LIST_DIR}/PluginSources.cmake)
 set(CMAKE_CXX_STANDARD 20)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)
 set(CMAKE_CXX_EXTENSIONS OFF)
@@ -9,9 +11,9 @@ if(NOT CMAKE_BUILD_TYPE)
 endif()
 set(CMAKE_CXX_FLAGS_RELEASE "-O2")
 
-# The filter's results are defined bit for bit: no contraction into fused
-# multiply-adds, and never -ffast-math or -Ofast.
-add_compile_options(-ffp-contract=off)
+# The results are defined bit for bit: every target of ours, test hosts and
+# reference loops included, compiles with the plug-ins' exactness flags.
+add_compile_options(${PLUGIN_EXACTNESS_FLAGS})
 
 option(WARNINGS_AS_ERRORS "Treat compiler warnings as errors" ON)
 add_library(project_warnings INTERFACE)

@@ -1,0 +1,73 @@
+# What goes into each plug-in, and the compiler flags that decide its
+# result bits: the one list every build takes them from. The Linux
+# plug-ins (CMakeLists.txt), both Windows builds (win32/, win64/), the GNU
+# Octave plug-ins (octave/CMakeLists.txt) and the Octave package's
+# Makefile (filled in from here by octave/CMakeLists.txt) include this file.
+#
+# Run as a script it prints the lists and the command that rebuilds each
+# plug-in with a host's own mex or mkoctfile:
+#
+#   cmake -P cmake/PluginSources.cmake
+#
+# Paths are relative to the project's root.
+
+# The run-time choice of instruction set and the worker team, in both
+# plug-ins. Every file compiles everywhere; the thread code of the other
+# platform compiles to nothing.
+set(PARALLEL_SOURCES
+  parallel/instruction_sets.cpp parallel/worker_team.cpp parallel/worker_team_posix.cpp
+  parallel/worker_team_windows.cpp)
+
+# Each plug-in: its numeric core (which never sees a host header) and its
+# entry point.
+set(TARV_c_CORE_SOURCES diffusion/kernel.cpp diffusion/kernel_fast.cpp)
+set(TARV_c_ENTRY_SOURCES diffusion/TARV_c.cpp diffusion/progress_bar.cpp)
+set(bandscore_CORE_SOURCES bandscore/scorer.cpp bandscore/scorer_fast.cpp)
+set(bandscore_ENTRY_SOURCES bandscore/bandscore.cpp)
+foreach(plugin TARV_c bandscore)
+  set(${plugin}_SOURCES ${${plugin}_ENTRY_SOURCES} ${${plugin}_CORE_SOURCES} ${PARALLEL_SOURCES})
+endforeach()
+
+set(PLUGIN_INCLUDE_DIRS host diffusion bandscore parallel)
+set(PLUGIN_HEADERS
+  host/host_api.h host/mex_host.h host/arguments.h
+  diffusion/kernel.h diffusion/precision.h diffusion/progress_bar.h
+  bandscore/scorer.h
+  parallel/instruction_sets.h parallel/worker_team.h parallel/vector_lanes.h)
+
+# The flags that decide the bits: no contraction of a product and a sum
+# into a fused multiply-add. Never add -ffast-math or -Ofast.
+set(PLUGIN_EXACTNESS_FLAGS -ffp-contract=off)
+set(PLUGIN_LANGUAGE_FLAGS -std=c++20 -O2)
+# No C++ runtime in a plug-in, and nothing exported but the entry point.
+set(PLUGIN_CODE_FLAGS -fno-exceptions -fno-rtti -fvisibility=hidden -fvisibility-inlines-hidden)
+# 64-bit Windows: MinGW-w64 GCC aligns the stack to 16 bytes only, and may
+# spill an AVX or AVX-512 value to a 32- or 64-byte slot there with an
+# aligned move, which faults; the assembler writes every aligned vector
+# move as an unaligned one (binutils 2.38 and later).
+set(PLUGIN_WIN64_FLAGS -Wa,-muse-unaligned-vector-move)
+
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+  list(TRANSFORM PLUGIN_INCLUDE_DIRS PREPEND "-I" OUTPUT_VARIABLE includes)
+  string(JOIN " " includes ${includes})
+  string(JOIN " " exact ${PLUGIN_LANGUAGE_FLAGS} ${PLUGIN_EXACTNESS_FLAGS})
+  string(JOIN " " code ${PLUGIN_CODE_FLAGS})
+  string(JOIN " " win64 ${PLUGIN_WIN64_FLAGS})
+  foreach(plugin TARV_c bandscore)
+    string(JOIN " " sources ${${plugin}_SOURCES})
+    message("${plugin} sources: ${sources}")
+  endforeach()
+  message("include directories: ${includes}")
+  message("flags that decide the bits: ${exact} (never -ffast-math or -Ofast)")
+  message("")
+  foreach(plugin TARV_c bandscore)
+    string(JOIN " " sources ${${plugin}_SOURCES})
+    message("# ${plugin} for GNU Octave, from the project's root:")
+    message("CXXFLAGS='${exact} ${code}' mkoctfile --mex -DMEX_HOST_OCTAVE ${includes} -o ${plugin}.mex ${sources}")
+    message("# ${plugin} with MATLAB's mex on 64-bit Linux:")
+    message("mex ${includes} CXXFLAGS='$CXXFLAGS ${exact}' ${sources}")
+    message("# ${plugin} with MATLAB's mex and MinGW-w64 on 64-bit Windows:")
+    message("mex ${includes} CXXFLAGS='$CXXFLAGS ${exact} ${win64}' ${sources}")
+    message("")
+  endforeach()
+endif()
