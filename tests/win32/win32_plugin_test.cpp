@@ -1,7 +1,8 @@
-// The 32-bit Windows filter, TARV_c.dll, as a host uses it: its binary
-// interface read with i686-w64-mingw32-objdump, and its calls made under
-// wine by the Windows test host (win_runner.exe) on the same inputs as the
-// Linux plug-in, which this process calls through the test host.
+// The 32-bit Windows filter, TARV_c.dll, as a host uses it: its calls made
+// under wine by the Windows test host (win_runner.exe) on the same inputs as
+// the Linux plug-in, which this process calls through the test host. Its
+// binary interface is checked apart, in win32_interface_test.cpp, which
+// needs no wine.
 //
 // The Windows build computes in the x87 registers at the precision the host
 // process has set, rounding to single precision where a named quantity is
@@ -29,6 +30,7 @@
 
 #include "call_record.h"
 #include "test_host.h"
+#include "wine_support.h"
 
 namespace {
 
@@ -37,38 +39,21 @@ const std::string kWin32Dir = WIN32_BUILD_DIR;
 const std::string kWinePrefix = WINE_PREFIX_DIR;
 
 
-// --- running commands ----------------------------------------------------------
+using wine::quoted;
+using wine::run_command;
+using wine::ScratchDir;
+using wine::windows_path;
 
-std::string quoted(const std::string& text) {
-    std::string result = "'";
-    for (char c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return result + "'";
-}
-
-// Runs a shell command; its standard output (and error) land in *output.
-int run_command(const std::string& command, std::string* output) {
-    char log_path[] = "/tmp/win32_test_log_XXXXXX";
-    const int fd = mkstemp(log_path);
-    if (fd < 0) return -1;
-    close(fd);
-    const int status = system((command + " > " + quoted(log_path) + " 2>&1").c_str());
-    std::ifstream log(log_path);
-    std::stringstream text;
-    text << log.rdbuf();
-    *output = text.str();
-    unlink(log_path);
-    return status;
-}
-
-// A directory of its own for one test's files, removed with it.
-struct ScratchDir {
-    std::filesystem::path path;
-    ScratchDir() {
-        char name[] = "/tmp/win32_test_XXXXXX";
-        path = mkdtemp(name);
+// Every test here runs Windows programs under the 32-bit wine loader, which
+// a kernel without 32-bit support cannot start: there the tests are
+// skipped, with the reason.
+class Win32WineTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static std::string reason;
+        static const bool runs = wine::kernel_runs_32_bit_programs(&reason);
+        if (!runs) GTEST_SKIP() << reason << "; the 32-bit wine loader cannot run here";
     }
-    ~ScratchDir() { std::filesystem::remove_all(path); }
-    std::string file(const std::string& name) const { return (path / name).string(); }
 };
 
 // --- one call on both platforms --------------------------------------------
@@ -134,8 +119,6 @@ Outcome run_windows(const Inputs& inputs, int precision, bool reference = false,
                           quoted(kWin32Dir + "/win_runner.exe") + " --x87 " +
                           std::to_string(precision) + " --fail-at " + std::to_string(fail_at) +
                           (reference ? " --reference" : "");
-    // Wine sees the Unix file system as drive Z:.
-    const auto windows_path = [](const std::string& path) { return quoted("Z:" + path); };
     command += " " + windows_path(kWin32Dir + "/TARV_c.dll") + " " +
                windows_path(dir.file("out.mxa")) + " " + windows_path(dir.file("report.txt"));
     for (size_t k = 0; k < inputs.arrays.size(); ++k) {
@@ -217,16 +200,7 @@ void make_inputs(const FilterCase& c, Inputs& inputs) {
         add_scalar(inputs, scalar);
 }
 
-// Distance in units in the last place; NaN is at no distance from NaN and
-// at an infinite one from anything else.
-int64_t ulps_apart(float a, float b) {
-    if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b) ? 0 : INT64_MAX;
-    const auto ordered = [](float x) {
-        const int32_t bits = std::bit_cast<int32_t>(x);
-        return bits < 0 ? -static_cast<int64_t>(bits & 0x7fffffff) : static_cast<int64_t>(bits);
-    };
-    return std::llabs(ordered(a) - ordered(b));
-}
+int64_t ulps_apart(float a, float b) { return wine::ulps_apart(a, b); }
 
 // The same distance for filter results, which are logarithms: a result
 // within (-1, 1) comes from a working value near 1, whose 24-bit precision
@@ -265,92 +239,6 @@ void expect_same_behaviour(const Outcome& linux_outcome, const Outcome& windows)
     EXPECT_EQ(windows.heap, 0);
 }
 
-// --- the binary interface ----------------------------------------------------------
-
-std::string objdump_p() {
-    std::string output;
-    EXPECT_EQ(run_command(quoted(MINGW_OBJDUMP) + " -p " + quoted(kWin32Dir + "/TARV_c.dll"),
-                          &output),
-              0)
-        << output;
-    return output;
-}
-
-TEST(Win32Interface, ExportsOnlyUnderscoreMexFunctionAtOrdinalOne) {
-    std::istringstream dump(objdump_p());
-    std::string line;
-    long base = -1;
-    std::vector<std::string> names;
-    std::vector<long> ordinals;
-    bool in_names = false;
-    while (std::getline(dump, line)) {
-        long value;
-        if (sscanf(line.c_str(), "Ordinal Base %ld", &value) == 1) base = value;
-        if (sscanf(line.c_str(), " [%*d] +base[%ld]", &value) == 1) ordinals.push_back(value);
-        if (line.find("[Ordinal/Name Pointer] Table") != std::string::npos) {
-            in_names = true;
-        } else if (in_names) {
-            char name[256];
-            if (sscanf(line.c_str(), " [%ld] %255s", &value, name) != 2) {
-                in_names = false;
-            } else {
-                names.push_back(name);
-                EXPECT_EQ(base + value, 1) << name << " is not at ordinal 1";
-            }
-        }
-    }
-    EXPECT_EQ(base, 1);
-    EXPECT_EQ(names, std::vector<std::string>{"_mexFunction"});
-    EXPECT_EQ(ordinals, std::vector<long>{1});
-}
-
-// The host operations the Linux plug-in binds, under their plain names,
-// split by library: mx... from libmx, mex... from libmex.
-std::map<std::string, std::set<std::string>> linux_host_operations() {
-    std::string output;
-    EXPECT_EQ(run_command("nm -D --undefined-only " + quoted(kLinuxPlugin), &output), 0) << output;
-    std::map<std::string, std::set<std::string>> operations;
-    std::istringstream symbols(output);
-    std::string kind, name;
-    while (symbols >> kind >> name) {
-        name = name.substr(0, name.find('@'));
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, "_700") == 0)
-            name.resize(name.size() - 4);
-        if (name.rfind("mex", 0) == 0) operations["libmex.dll"].insert(name);
-        else if (name.rfind("mx", 0) == 0) operations["libmx.dll"].insert(name);
-    }
-    return operations;
-}
-
-TEST(Win32Interface, ImportsTheHostOperationsAndOnlyTheRuntimeItNeeds) {
-    std::map<std::string, std::set<std::string>> imports;
-    std::istringstream dump(objdump_p());
-    std::string line, library;
-    // After "DLL Name: X" each import is a line "vma hint name".
-    while (std::getline(dump, line)) {
-        std::istringstream fields(line);
-        std::vector<std::string> tokens;
-        for (std::string token; fields >> token;) tokens.push_back(token);
-        if (tokens.size() == 3 && tokens[0] == "DLL" && tokens[1] == "Name:") {
-            library = tokens[2];
-            imports[library];
-        } else if (!library.empty() && tokens.size() == 3 &&
-                   tokens[0].find_first_not_of("0123456789abcdef") == std::string::npos &&
-                   tokens[1].find_first_not_of("0123456789") == std::string::npos) {
-            imports[library].insert(tokens[2]);
-        } else if (line.find("There is an export table") != std::string::npos) {
-            library.clear();
-        }
-    }
-    std::map<std::string, std::set<std::string>> expected = linux_host_operations();
-    ASSERT_FALSE(expected["libmx.dll"].empty());
-    ASSERT_FALSE(expected["libmex.dll"].empty());
-    expected["CRTDLL.DLL"] = {"malloc", "free", "exp", "log"};
-    // The start-up code in win32/dll_entry.cpp, and nothing else.
-    expected["KERNEL32.dll"] = {"DisableThreadLibraryCalls"};
-    EXPECT_EQ(imports, expected);
-}
-
 // --- results ------------------------------------------------------------------
 
 struct ComparisonImage {
@@ -383,7 +271,7 @@ void PrintTo(const ResultCase& c, std::ostream* os) {
     *os << c.image.filter.name << " at " << c.precision << " bits";
 }
 
-class Win32Result : public ::testing::TestWithParam<ResultCase> {};
+class Win32Result : public Win32WineTest, public ::testing::WithParamInterface<ResultCase> {};
 
 // The plug-in's bits are the reference loop's, under the same precision
 // control; the Linux build differs from them by rounding only.
@@ -438,7 +326,7 @@ std::string result_case_name(const ::testing::TestParamInfo<ResultCase>& info) {
 INSTANTIATE_TEST_SUITE_P(ComparisonSet, Win32Result, ::testing::ValuesIn(result_cases()),
                          result_case_name);
 
-class Win32OnePixelRegion : public ::testing::TestWithParam<int> {};
+class Win32OnePixelRegion : public Win32WineTest, public ::testing::WithParamInterface<int> {};
 
 // A one-pixel reference region: its square is inexact in single precision,
 // so var is 0 in single precision but not in register precision. The Linux
@@ -481,7 +369,7 @@ struct ProgressCase {
 
 void PrintTo(const ProgressCase& c, std::ostream* os) { *os << c.name; }
 
-class Win32Progress : public ::testing::TestWithParam<ProgressCase> {};
+class Win32Progress : public Win32WineTest, public ::testing::WithParamInterface<ProgressCase> {};
 
 TEST_P(Win32Progress, CallsTheHostAsLinuxDoes) {
     const ProgressCase& param = GetParam();
@@ -506,7 +394,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // From 2^31 on, the Windows build converts the flag as an unsigned 32-bit
 // integer, where the Linux build's conversion saturates to -2^31 (off).
-TEST(Win32Progress, FlagsFrom2To31AreConvertedAsUnsigned) {
+using Win32ProgressFlags = Win32WineTest;
+
+TEST_F(Win32ProgressFlags, From2To31AreConvertedAsUnsigned) {
     const struct {
         double flag;
         bool on;
@@ -527,7 +417,7 @@ TEST(Win32Progress, FlagsFrom2To31AreConvertedAsUnsigned) {
 
 // A failing "waitbar" cancels the filter (a failing "close" is ignored), as
 // on Linux: same calls, same error, nothing left behind.
-class Win32FailingHost : public ::testing::TestWithParam<int> {};
+class Win32FailingHost : public Win32WineTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(Win32FailingHost, CancelsAsLinuxDoes) {
     const FilterCase c{"failing", 5, 4, 0.0f, 2.0f, 3, 0.2, 1, 5, 1, 4, 1};
@@ -556,7 +446,7 @@ struct ErrorCase {
 
 void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
 
-class Win32Errors : public ::testing::TestWithParam<ErrorCase> {};
+class Win32Errors : public Win32WineTest, public ::testing::WithParamInterface<ErrorCase> {};
 
 TEST_P(Win32Errors, MatchLinux) {
     const ErrorCase& param = GetParam();
