@@ -58,7 +58,38 @@ struct NumberText {
     char text[32];
 };
 
+// On x86, long double is the x87 unit's, whose precision control the host
+// process sets: Linux runs it at 64 bits, Windows at 53. The digits of an
+// error message must not depend on the host, so number_text computes at 64
+// bits and restores the host's setting after. Nothing else in the plug-ins
+// touches the control word.
+#if defined(__i386__) || defined(__x86_64__)
+struct FullX87Precision {
+    uint16_t saved;
+    FullX87Precision() {
+        __asm__ volatile("fnstcw %0" : "=m"(saved));
+        const uint16_t full = static_cast<uint16_t>(saved | 0x300);
+        __asm__ volatile("fldcw %0" : : "m"(full) : "memory");
+    }
+    ~FullX87Precision() { __asm__ volatile("fldcw %0" : : "m"(saved) : "memory"); }
+    // The value is read only after the setting has changed: an empty
+    // volatile statement, which keeps its place after the fldcw, hands it on.
+    static double after_setting(double value) {
+        __asm__ volatile("" : "+m"(value));
+        return value;
+    }
+    FullX87Precision(const FullX87Precision&) = delete;
+    FullX87Precision& operator=(const FullX87Precision&) = delete;
+};
+#else
+struct FullX87Precision {
+    static double after_setting(double value) { return value; }
+};
+#endif
+
 inline NumberText number_text(double value) {
+    const FullX87Precision precision;
+    value = FullX87Precision::after_setting(value);
     NumberText result{};
     char* out = result.text;
     auto put = [&out](const char* text) {

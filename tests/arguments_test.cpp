@@ -44,4 +44,33 @@ TEST(NumberTextTest, RandomValuesReadBackWithinTheFifteenthDigit) {
     }
 }
 
+// The host sets the x87 precision control (Linux hosts at 64 bits, Windows
+// hosts at 53): the message digits are the same under each setting, and
+// the host's setting is back afterwards.
+TEST(NumberTextTest, DigitsDoNotDependOnTheHostsX87Precision) {
+    const auto control_word = [] {
+        uint16_t word;
+        __asm__ volatile("fnstcw %0" : "=m"(word));
+        return word;
+    };
+    const auto set_control_word = [](uint16_t word) { __asm__ volatile("fldcw %0" : : "m"(word)); };
+    const uint16_t saved = control_word();
+    // Values whose digits the rounding of a 53-bit unit changes, and others.
+    const double values[] = {29.186466052722249, 26.993950415948049, -8.896576807156027e+65,
+                             2.6317500308555149e+248, 3.9361622782974949e+69, 0.1, 2147483648.0,
+                             1e300, 12.345678901234567};
+    for (const uint16_t precision : {0x000, 0x200, 0x300}) {
+        set_control_word(static_cast<uint16_t>((saved & ~0x300) | precision));
+        for (double value : values) {
+            const NumberText text = number_text(value);
+            const uint16_t after = control_word();
+            set_control_word(saved);
+            EXPECT_STREQ(text.text, number_text(value).text) << "precision field " << (precision >> 8);
+            EXPECT_EQ(after, static_cast<uint16_t>((saved & ~0x300) | precision));
+            set_control_word(static_cast<uint16_t>((saved & ~0x300) | precision));
+        }
+    }
+    set_control_word(saved);
+}
+
 }  // namespace
