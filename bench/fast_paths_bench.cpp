@@ -32,6 +32,7 @@
 #include "instruction_sets.h"
 #include "kernel.h"
 #include "scorer.h"
+#include "worker_team.h"
 
 namespace {
 
