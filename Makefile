@@ -7,7 +7,7 @@ DIST := dist
 SANITIZE_BUILD := $(BUILD)/sanitize
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build sanitize test bench demo dist clean
+.PHONY: all setup configure build sanitize test bench bench-wine demo dist clean
 
 all: build
 
@@ -36,6 +36,15 @@ test: build sanitize
 bench: configure
 	cmake --build $(BUILD) --target fast_paths_bench -j $(JOBS)
 	BENCH_CSV=$(BUILD)/bench.csv $(BUILD)/bench/fast_paths_bench $(BENCH_ARGS)
+
+# Times both 64-bit Windows plug-ins under wine beside the Linux ones, on
+# this machine, through the same stand-in host, in the tests' wine prefix
+# (build/win64/wine-prefix).
+bench-wine: build
+	cmake --build $(BUILD) --target win64_speed -j $(JOBS)
+	cd $(BUILD) && ctest -R win64_wine_start --output-on-failure > /dev/null
+	status=0; $(BUILD)/tests/win64/win64_speed || status=$$?; \
+	  cd $(BUILD) && ctest -R win64_wine_stop > /dev/null; exit $$status
 
 # The demo needs only the plug-ins built for GNU Octave.
 DEMO_PNG := $(BUILD)/demo/tarv_demo.png

@@ -1,0 +1,183 @@
+// win64_speed: times each 64-bit Windows plug-in under wine beside the Linux
+// plug-in on the same machine, the fastest of five on the same inputs, the
+// Windows ones timed inside win64_runner.exe, the Linux ones in this
+// process:
+// - the call through the stand-in host, which includes creating the result
+//   array (a fresh block of the process heap, whose first touch costs page
+//   faults, under wine on every call);
+// - the core alone on the automatic path, with one thread and with the
+//   automatic team, writing into the same buffers each time (under wine a
+//   thread takes milliseconds to start, so the team's start shows there).
+// A measurement, not a test (`make bench-wine` runs it); it prints the
+// processor it ran on.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "kernel.h"
+#include "scorer.h"
+#include "win64_calls.h"
+#include "worker_team.h"
+
+namespace {
+
+using namespace win64;
+
+constexpr int kCalls = 5;
+
+double fastest_linux_call(Plugin plugin, const Inputs& inputs) {
+    std::string error;
+    const testhost::Plugin loaded = testhost::load_plugin(linux_plugin(plugin), &error);
+    if (loaded.entry == nullptr) {
+        std::cerr << error << "\n";
+        return -1;
+    }
+    testhost::ProgressRecorder recorder;
+    testhost::install_progress_recorder(&recorder);
+    double fastest = -1;
+    for (int k = 0; k < kCalls; ++k) {
+        const auto start = std::chrono::steady_clock::now();
+        testhost::CallResult result = testhost::call(loaded, 1, inputs.arrays);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (!result.ok) std::cerr << "error " << result.error_id << ": " << result.error_message << "\n";
+        if (result.result != nullptr) mxDestroyArray(result.result);
+        if (fastest < 0 || seconds < fastest) fastest = seconds;
+    }
+    standin_clear_functions();
+    return fastest;
+}
+
+template <typename Body>
+double fastest_run(Body body) {
+    double fastest = -1;
+    for (int k = 0; k < kCalls; ++k) {
+        const auto start = std::chrono::steady_clock::now();
+        body();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (fastest < 0 || seconds < fastest) fastest = seconds;
+    }
+    return fastest;
+}
+
+// The Linux filter core on the filter's inputs below.
+double fastest_linux_filter_core(const Inputs& in, int32_t threads) {
+    const uint32_t rows = static_cast<uint32_t>(mxGetM(in.arrays[0]));
+    const uint32_t cols = static_cast<uint32_t>(mxGetN(in.arrays[0]));
+    const auto bound = [&](int slot) { return static_cast<uint32_t>(mxGetScalar(in.arrays[slot]) - 1); };
+    ReferenceRegion region{bound(3), bound(4), bound(5), bound(6), 0};
+    region.count = (region.last_col - region.first_col + 1) * (region.last_row - region.first_row + 1);
+    const DiffusionParams params{region, static_cast<int32_t>(mxGetScalar(in.arrays[1])),
+                                 static_cast<float>(mxGetScalar(in.arrays[2]))};
+    const size_t plane = static_cast<size_t>(rows) * cols;
+    std::vector<int32_t> row_up(rows), row_down(rows), col_left(cols), col_right(cols);
+    const NeighbourTables tables{row_up.data(), row_down.data(), col_left.data(), col_right.data()};
+    build_neighbour_tables(rows, cols, tables);
+    std::vector<float> scratch(5 * plane), work(plane);
+    float* s = scratch.data();
+    const DiffusionScratch planes{s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane};
+    const float* source = static_cast<const float*>(mxGetData(in.arrays[0]));
+    return fastest_run([&] {
+        diffuse_with({CpuPath::kAutomatic, threads}, source, work.data(), rows, cols, tables, planes, params, {nullptr, nullptr});
+    });
+}
+
+// The Linux scorer core on the scorer's inputs below.
+double fastest_linux_score_core(const Inputs& in, int32_t threads) {
+    BandScoreParams params{};
+    params.top_offset = mxGetScalar(in.arrays[0]);
+    params.bottom_offset = mxGetScalar(in.arrays[1]);
+    params.span_mean = mxGetPr(in.arrays[3]);
+    params.span_sd = mxGetPr(in.arrays[4]);
+    params.top_count = static_cast<int32_t>(mxGetScalar(in.arrays[5]));
+    params.bottom_count = static_cast<int32_t>(mxGetScalar(in.arrays[6]));
+    params.prior_weight = mxGetScalar(in.arrays[7]);
+    params.span_min = mxGetPr(in.arrays[8]);
+    params.span_max = mxGetPr(in.arrays[9]);
+    const int32_t rows = static_cast<int32_t>(mxGetM(in.arrays[2]));
+    const int32_t cols = static_cast<int32_t>(mxGetN(in.arrays[2]));
+    std::vector<double> scores(static_cast<size_t>(params.top_count) * params.bottom_count * cols);
+    return fastest_run([&] {
+        score_bands_with({CpuPath::kAutomatic, threads}, mxGetPr(in.arrays[2]), rows, cols, params, scores.data());
+    });
+}
+
+std::vector<double> uniform(size_t count, double low, double high, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> draw(low, high);
+    std::vector<double> values(count);
+    for (double& v : values) v = draw(random);
+    return values;
+}
+
+// The processor's name and family as /proc/cpuinfo gives them.
+std::string processor_name() {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string name = "unknown processor", family;
+    for (std::string line; std::getline(cpuinfo, line) && family.empty();) {
+        if (line.rfind("model name", 0) == 0) name = line.substr(line.find(':') + 2);
+        if (line.rfind("cpu family", 0) == 0) family = line.substr(line.find(':') + 2);
+    }
+    return name + ", family " + family + ", " + std::to_string(allowed_cpu_count()) +
+           " processors for this process";
+}
+
+}  // namespace
+
+int main() {
+    Inputs filter;
+    {
+        const std::vector<double> image = uniform(512 * 512, 0.0, 4.0, 1);
+        filter.add(testhost::make_single(512, 512, std::vector<float>(image.begin(), image.end())));
+        for (double scalar : {20.0, 0.2, 1.0, 100.0, 1.0, 100.0, 0.0}) add_scalar(filter, scalar);
+    }
+    Inputs scorer;
+    {
+        const size_t rows = 400, cols = 256;
+        const auto row = [](const std::vector<double>& v) { return testhost::make_double({1, v.size()}, v); };
+        add_scalar(scorer, 10.0);
+        add_scalar(scorer, 150.0);
+        scorer.add(testhost::make_double({rows, cols}, uniform(rows * cols, -1.0, 3.0, 2)));
+        scorer.add(row(uniform(cols, 100.0, 200.0, 3)));
+        scorer.add(row(uniform(cols, 10.0, 40.0, 4)));
+        for (double scalar : {100.0, 100.0, 0.5}) add_scalar(scorer, scalar);
+        scorer.add(row(std::vector<double>(cols, 20.0)));
+        scorer.add(row(std::vector<double>(cols, 260.0)));
+    }
+    std::cout << "processor: " << processor_name() << "\n";
+    struct Timed {
+        Plugin plugin;
+        const Inputs* inputs;
+        const char* what;
+    };
+    const std::string times = "--time " + std::to_string(kCalls);
+    for (const Timed& timed : {Timed{Plugin::kFilter, &filter, "TARV_c, 512 x 512 image, 20 iterations"},
+                               Timed{Plugin::kScorer, &scorer, "bandscore, 100 x 100 pairs in 256 columns"}}) {
+        const Outcome windows_call = run_windows(timed.plugin, *timed.inputs, times);
+        const double linux_call = fastest_linux_call(timed.plugin, *timed.inputs);
+        if (windows_call.status != "ok" || linux_call <= 0) {
+            std::cerr << timed.what << ": a call failed\n";
+            return 1;
+        }
+        std::cout << timed.what << ", fastest of " << kCalls << ":\n"
+                  << "  call through the host:    " << windows_call.seconds * 1e3 << " ms under wine, "
+                  << linux_call * 1e3 << " ms on Linux, Windows / Linux = "
+                  << windows_call.seconds / linux_call << "\n";
+        for (int32_t threads : {1, 0}) {
+            const Outcome windows_core = run_windows(
+                timed.plugin, *timed.inputs, times + " --core automatic " + std::to_string(threads));
+            const double linux_core = timed.plugin == Plugin::kFilter
+                                          ? fastest_linux_filter_core(*timed.inputs, threads)
+                                          : fastest_linux_score_core(*timed.inputs, threads);
+            if (windows_core.status != "ok") return 1;
+            std::cout << (threads == 1 ? "  core alone, one thread:   " : "  core alone, its team:     ")
+                      << windows_core.seconds * 1e3 << " ms under wine, " << linux_core * 1e3
+                      << " ms on Linux, Windows / Linux = " << windows_core.seconds / linux_core << "\n";
+        }
+    }
+    return 0;
+}
