@@ -3,8 +3,6 @@
 // It checks and decodes the arguments, creates the result, owns the
 // scratch memory and drives the progress bar; the arithmetic is the
 // kernel's.
-#include <stdlib.h>
-
 #include "arguments.h"
 #include "host_api.h"
 #include "kernel.h"
@@ -73,11 +71,12 @@ uint32_t region_bound(const mxArray* const prhs[], int slot, uint32_t extent) {
 bool progress_flag(double value) { return (truncate_flag(value) & 0xffu) != 0; }
 
 FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]) {
-    if (nrhs < kInputCount)
-        raise_error("TARV_c:nrhs",
-                    "TARV_c needs 8 input arguments (image, iterations, lambda, first row, last "
-                    "row, first column, last column, progress flag), got %d",
-                    nrhs);
+    if (nrhs < kInputCount) {
+        char names[256];
+        join_names(kArgumentNames, kInputCount, names, sizeof names);
+        raise_error("TARV_c:nrhs", "TARV_c needs %d input arguments (%s), got %d", kInputCount,
+                    names, nrhs);
+    }
     if (nlhs > 1)
         raise_error("TARV_c:nlhs", "TARV_c returns one output, %d were requested", nlhs);
 
@@ -86,15 +85,16 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
         char found[48];
         describe_class(image, found, sizeof found);
         raise_error("TARV_c:imageClass",
-                    "argument 1 (image) must be a real single-precision matrix, was %s", found);
+                    "argument %d (%s) must be a real single-precision matrix, was %s", kImage + 1,
+                    kArgumentNames[kImage], found);
     }
     const size_t rows = mxGetM(image);
     const size_t cols = mxGetN(image);
     if (rows >= 0x80000000u || cols >= 0x80000000u ||
         static_cast<uint64_t>(rows) * cols >= 0x80000000u)
         raise_error("TARV_c:imageSize",
-                    "argument 1 (image) must have fewer than 2^31 elements, was %zu x %zu", rows,
-                    cols);
+                    "argument %d (%s) must have fewer than 2^31 elements, was %zu x %zu",
+                    kImage + 1, kArgumentNames[kImage], rows, cols);
 
     FilterArguments args{};
     args.source = host_single_data(image);
@@ -104,9 +104,9 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
     const double iterations = scalar_argument(prhs, kIterations);
     if (!truncate_to_int32(iterations, &args.params.iterations))
         raise_error("TARV_c:iterations",
-                    "argument 2 (iterations) must be a finite number within the 32-bit integer "
-                    "range, was %s",
-                    number_text(iterations).text);
+                    "argument %d (%s) must be a finite number within the 32-bit integer range, "
+                    "was %s",
+                    kIterations + 1, kArgumentNames[kIterations], number_text(iterations).text);
     args.params.lambda = static_cast<float>(scalar_argument(prhs, kLambda));
 
     ReferenceRegion& region = args.params.region;
@@ -123,43 +123,47 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
     return args;
 }
 
-// The neighbour tables and scratch planes of one call, allocated in this
-// order and freed in the same order.
+// The neighbour tables and scratch planes of one call, taken from the
+// host's allocator in this order and freed in the same order. A host that
+// leaves the call early (an error raised while it allocates, an interrupt
+// in the progress bar) frees them itself.
 struct CallMemory {
     NeighbourTables tables;
     DiffusionScratch scratch;
 };
 
 void free_call_memory(CallMemory* memory) {
-    free(memory->tables.row_up);
-    free(memory->tables.row_down);
-    free(memory->tables.col_left);
-    free(memory->tables.col_right);
-    free(memory->scratch.d_up);
-    free(memory->scratch.d_down);
-    free(memory->scratch.d_left);
-    free(memory->scratch.d_right);
-    free(memory->scratch.coef);
+    void* const blocks[] = {memory->tables.row_up,   memory->tables.row_down,
+                            memory->tables.col_left, memory->tables.col_right,
+                            memory->scratch.d_up,    memory->scratch.d_down,
+                            memory->scratch.d_left,  memory->scratch.d_right,
+                            memory->scratch.coef};
+    for (void* block : blocks)
+        if (block != nullptr) mxFree(block);
     *memory = CallMemory{};
 }
 
-bool allocate_call_memory(uint32_t rows, uint32_t cols, CallMemory* memory) {
-    const size_t plane = sizeof(float) * rows * static_cast<size_t>(cols);
+// The five planes hold `scratch_columns` columns of `rows` floats each: the
+// whole image for the plain loops, a few columns for the fast paths.
+bool allocate_call_memory(uint32_t rows, uint32_t cols, uint32_t scratch_columns,
+                          CallMemory* memory) {
     *memory = CallMemory{};
-    memory->tables.row_up = static_cast<int32_t*>(malloc(sizeof(int32_t) * rows));
-    memory->tables.row_down = static_cast<int32_t*>(malloc(sizeof(int32_t) * rows));
-    memory->tables.col_left = static_cast<int32_t*>(malloc(sizeof(int32_t) * cols));
-    memory->tables.col_right = static_cast<int32_t*>(malloc(sizeof(int32_t) * cols));
-    memory->scratch.d_up = static_cast<float*>(malloc(plane));
-    memory->scratch.d_down = static_cast<float*>(malloc(plane));
-    memory->scratch.d_left = static_cast<float*>(malloc(plane));
-    memory->scratch.d_right = static_cast<float*>(malloc(plane));
-    memory->scratch.coef = static_cast<float*>(malloc(plane));
-    const bool complete = memory->tables.row_up && memory->tables.row_down &&
-                          memory->tables.col_left && memory->tables.col_right &&
-                          memory->scratch.d_up && memory->scratch.d_down &&
-                          memory->scratch.d_left && memory->scratch.d_right &&
-                          memory->scratch.coef;
+    NeighbourTables& t = memory->tables;
+    DiffusionScratch& p = memory->scratch;
+    int32_t** const tables[] = {&t.row_up, &t.row_down, &t.col_left, &t.col_right};
+    const size_t table_entries[] = {rows, rows, cols, cols};
+    for (int k = 0; k < 4; ++k) {
+        *tables[k] = static_cast<int32_t*>(mxMalloc(sizeof(int32_t) * table_entries[k]));
+        if (*tables[k] == nullptr) break;
+    }
+    const size_t plane = sizeof(float) * rows * static_cast<size_t>(scratch_columns);
+    float** const planes[] = {&p.d_up, &p.d_down, &p.d_left, &p.d_right, &p.coef};
+    for (float** block : planes) {
+        if (t.col_right == nullptr) break;
+        *block = static_cast<float*>(mxMalloc(plane));
+        if (*block == nullptr) break;
+    }
+    const bool complete = p.coef != nullptr;
     if (!complete) free_call_memory(memory);
     return complete;
 }
@@ -179,17 +183,27 @@ bool advance_bar_step(void* context, int32_t iteration) {
 MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const FilterArguments args = decode_arguments(nlhs, nrhs, prhs);
 
-    // The result exists before any scratch memory, so a host that fails to
-    // create it cannot strand our allocations.
+    // Every host array the call needs exists before its first scratch
+    // block: a host whose creation functions raise an error when out of
+    // memory then leaves nothing of ours behind.
     plhs[0] = mxCreateNumericMatrix(static_cast<int>(args.rows), static_cast<int>(args.cols),
                                     mxSINGLE_CLASS, mxREAL);
     if (plhs[0] == nullptr)
         raise_error("TARV_c:outOfMemory", "out of memory for the %u x %u result", args.rows,
                     args.cols);
     if (args.rows == 0 || args.cols == 0) return;
+    ProgressBar bar{};
+    if (args.show_progress && !create_bar(&bar)) {
+        close_bar(&bar);
+        mxDestroyArray(plhs[0]);
+        plhs[0] = nullptr;
+        raise_error("TARV_c:outOfMemory", "out of memory for the progress bar");
+    }
 
+    const FilterPlan plan = plan_filter(kAutomaticPath, args.rows, args.cols);
     CallMemory memory;
-    if (!allocate_call_memory(args.rows, args.cols, &memory)) {
+    if (!allocate_call_memory(args.rows, args.cols, plan.scratch_columns, &memory)) {
+        close_bar(&bar);
         mxDestroyArray(plhs[0]);
         plhs[0] = nullptr;
         raise_error("TARV_c:outOfMemory", "out of memory for the scratch planes of a %u x %u image",
@@ -198,7 +212,6 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
     build_neighbour_tables(args.rows, args.cols, memory.tables);
     float* work = host_single_data(plhs[0]);
 
-    ProgressBar bar{};
     BarStep bar_step{&bar, args.params.iterations};
     ProgressStep progress{nullptr, nullptr};
     bool completed = true;
@@ -207,11 +220,11 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
         completed = open_bar(&bar);
     }
     if (completed)
-        completed = diffuse(args.source, work, args.rows, args.cols, memory.tables,
-                            memory.scratch, args.params, progress);
+        completed = diffuse_planned(plan, args.source, work, args.rows, args.cols, memory.tables,
+                                    memory.scratch, args.params, progress);
 
     free_call_memory(&memory);
-    if (args.show_progress) close_bar(&bar);
+    close_bar(&bar);
     if (!completed) {
         mxDestroyArray(plhs[0]);
         plhs[0] = nullptr;

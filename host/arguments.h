@@ -30,6 +30,21 @@ inline void describe_class(const mxArray* array, char* text, size_t size) {
     text[used] = '\0';
 }
 
+// The names of an entry point's arguments, "a, b, c", for the message that
+// lists them all.
+inline void join_names(const char* const* names, int count, char* text, size_t size) {
+    if (size == 0) return;
+    size_t used = 0;
+    auto put = [&](const char* part) {
+        for (; *part != '\0' && used + 1 < size; ++part) text[used++] = *part;
+    };
+    for (int k = 0; k < count; ++k) {
+        if (k > 0) put(", ");
+        put(names[k]);
+    }
+    text[used] = '\0';
+}
+
 inline bool is_numeric_or_logical_class(mxClassID id) {
     return id == mxLOGICAL_CLASS || id == mxDOUBLE_CLASS || id == mxSINGLE_CLASS ||
            (id >= mxINT8_CLASS && id <= mxUINT64_CLASS);

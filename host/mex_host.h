@@ -59,6 +59,13 @@ mxArray* mxCreateString(const char* text);
 mxArray* mxDuplicateArray(const mxArray* array);
 void mxDestroyArray(mxArray* array);
 
+// --- libmx: memory ---------------------------------------------------------
+// Memory from the host's allocator. A host frees what a call still holds
+// when the call ends by an error or an interrupt; a real host raises an
+// error when it has no memory left, ours may also return null.
+void* mxMalloc(size_t bytes);
+void mxFree(void* block);
+
 // --- libmx: access ---------------------------------------------------------
 double* mxGetPr(const mxArray* array);
 double mxGetScalar(const mxArray* array);

@@ -155,7 +155,11 @@ CallResult call(const Plugin& plugin, int nlhs, const std::vector<mxArray*>& inp
         result.error_id = standin_error_identifier();
         result.error_message = standin_error_message();
     }
+    standin_set_failing_allocation(0);
+    standin_set_null_allocation(0);
+    standin_set_interrupt_at(0);
     result.leftover_arrays = standin_release_since(first_serial, result.result);
+    result.leftover_blocks = standin_release_blocks();
     for (size_t k = 0; k < inputs.size(); ++k)
         result.inputs_unchanged = result.inputs_unchanged && unchanged(before[k], inputs[k]);
     return result;

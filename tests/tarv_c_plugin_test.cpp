@@ -1,6 +1,5 @@
 // TARV_c.mexa64 loaded and called through the test host, as a host does.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <array>
 #include <cmath>
@@ -382,28 +381,5 @@ TEST(FilterTest, ValidEdgesOfTheRegionAreAccepted) {
     EXPECT_TRUE(outcome.call.ok) << outcome.call.error_message;
 }
 
-#if !defined(__SANITIZE_ADDRESS__)
-TEST(FilterDeathTest, FailedScratchAllocationRaisesOutOfMemory) {
-    // In a child process whose address space is capped just above what it
-    // uses, the scratch planes of a 2048 x 2048 image (5 x 16 MiB) cannot be
-    // allocated.
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            Inputs inputs = filter_inputs(make_single(2048, 2048, {}), {1, 0.25, 1, 8, 1, 8, 0});
-            rlimit limit{};
-            getrlimit(RLIMIT_AS, &limit);
-            FILE* status = fopen("/proc/self/statm", "r");
-            unsigned long pages = 0;
-            if (status == nullptr || fscanf(status, "%lu", &pages) != 1) _exit(3);
-            fclose(status);
-            limit.rlim_cur = pages * 4096 + (48ul << 20);
-            setrlimit(RLIMIT_AS, &limit);
-            const testhost::CallResult result = testhost::call(filter_plugin(), 1, inputs.arrays);
-            _exit(!result.ok && result.error_id == "TARV_c:outOfMemory" && result.leftover_arrays == 0 ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
-}
-#endif
 
 }  // namespace
