@@ -33,6 +33,7 @@ struct FilterArguments {
     uint32_t cols;
     DiffusionParams params;
     bool show_progress;
+    double lambda_argument;  // as passed, for messages
 };
 
 // The scalar of argument `slot`: any real numeric or logical class, read
@@ -88,6 +89,14 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
                     "argument %d (%s) must be a real single-precision matrix, was %s", kImage + 1,
                     kArgumentNames[kImage], found);
     }
+    // The filter diffuses across one plane; read as one, a volume's pages
+    // would mix across their borders.
+    if (host_dimension_count(image) > 2)
+        raise_error("TARV_c:imageDimensions",
+                    "argument %d (%s) must be a matrix, was an array of %d dimensions; filter a "
+                    "volume V page by page: for p = 1:size(V, 3), out(:, :, p) = TARV_c(V(:, :, "
+                    "p), ...); end",
+                    kImage + 1, kArgumentNames[kImage], host_dimension_count(image));
     const size_t rows = mxGetM(image);
     const size_t cols = mxGetN(image);
     if (rows >= 0x80000000u || cols >= 0x80000000u ||
@@ -107,7 +116,8 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
                     "argument %d (%s) must be a finite number within the 32-bit integer range, "
                     "was %s",
                     kIterations + 1, kArgumentNames[kIterations], number_text(iterations).text);
-    args.params.lambda = static_cast<float>(scalar_argument(prhs, kLambda));
+    const double lambda = scalar_argument(prhs, kLambda);
+    args.params.lambda = static_cast<float>(lambda);
 
     ReferenceRegion& region = args.params.region;
     const bool empty = args.rows == 0 || args.cols == 0;
@@ -120,7 +130,76 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
     region.count = (region.last_col - region.first_col + 1) * (region.last_row - region.first_row + 1);
 
     args.show_progress = progress_flag(scalar_argument(prhs, kProgress));
+    args.lambda_argument = lambda;
     return args;
+}
+
+// The largest log intensity whose exponential is finite in single
+// precision: above it the working value is +Inf and the result NaN.
+constexpr float kLargestLogIntensity = 0x1.62e42ep+6f;  // 88.72283
+
+// Steps outside 0 < lambda <= 1 give results a user rarely wants.
+void warn_of_lambda(const FilterArguments& args) {
+    const float lambda = args.params.lambda;
+    if (args.params.iterations <= 0 || args.rows == 0 || args.cols == 0) return;
+    const char* const id = "TARV_c:lambda";
+    const NumberText value = number_text(args.lambda_argument);
+    if (lambda != lambda)
+        raise_warning(id, "argument %d (%s) is NaN: every result pixel will be NaN; 0 < lambda <= "
+                      "1 is the useful range, 0.1 to 0.25 typical",
+                      kLambda + 1, kArgumentNames[kLambda]);
+    else if (lambda <= 0.0f)
+        raise_warning(id, "argument %d (%s) is %s: a step of 0 leaves the image as it is and a "
+                      "negative one sharpens it without bound; 0 < lambda <= 1 is the useful "
+                      "range, 0.1 to 0.25 typical",
+                      kLambda + 1, kArgumentNames[kLambda], value.text);
+    else if (lambda > 1.0f)
+        raise_warning(id, "argument %d (%s) is %s: steps above 1 can drive pixels below 0, which "
+                      "come out NaN; 0 < lambda <= 1 is the useful range, 0.1 to 0.25 typical",
+                      kLambda + 1, kArgumentNames[kLambda], value.text);
+}
+
+// A result that holds NaN, or an input the filter cannot exponentiate to a
+// finite value, gets one warning that says how many pixels, why and what to
+// do. The result stays as the arithmetic defines it.
+void warn_of_non_finite(const FilterArguments& args, const float* result) {
+    const uint32_t pixels = args.rows * args.cols;
+    uint32_t nan_results = 0, too_large = 0, minus_infinite = 0, nan_or_infinite = 0;
+    for (uint32_t k = 0; k < pixels; ++k) {
+        const float x = args.source[k];
+        nan_results += result[k] != result[k];
+        if (x == -__builtin_inff()) ++minus_infinite;
+        else if (x != x || x == __builtin_inff()) ++nan_or_infinite;
+        else if (x > kLargestLogIntensity) ++too_large;
+    }
+    const char* const id = "TARV_c:nonFinite";
+    if (too_large != 0)
+        raise_warning(id, "%u of %u input pixels are above 88.72, where the exponential the filter "
+                      "takes overflows single precision, and %u result pixels are NaN: the image "
+                      "looks like intensities rather than log intensities. Pass "
+                      "single(log(1 + double(img))) instead. (warning('off', '%s') turns this "
+                      "warning off.)",
+                      too_large, pixels, nan_results, id);
+    else if (minus_infinite != 0)
+        raise_warning(id, "%u of %u input pixels are -Inf, the logarithm of a zero intensity, and "
+                      "%u result pixels are NaN (NaN spreads from such a pixel with every "
+                      "iteration, and one in the reference region makes every pixel NaN). Take "
+                      "the logarithm of 1 + the intensities: single(log(1 + double(img))). "
+                      "(warning('off', '%s') turns this warning off.)",
+                      minus_infinite, pixels, nan_results, id);
+    else if (nan_or_infinite != 0)
+        raise_warning(id, "%u of %u input pixels are NaN or Inf, and %u result pixels are NaN "
+                      "(NaN spreads from such a pixel with every iteration, and one in the "
+                      "reference region makes every pixel NaN). Replace them before filtering. "
+                      "(warning('off', '%s') turns this warning off.)",
+                      nan_or_infinite, pixels, nan_results, id);
+    else if (nan_results != 0)
+        raise_warning(id, "%u of %u result pixels are NaN, though every input pixel is a finite "
+                      "log intensity: the reference region gives no usable statistic (a single "
+                      "pixel, a flat area or an inverted range), or a lambda above 1 drove pixels "
+                      "below 0. Choose the rows and columns of a homogeneous speckle area, and "
+                      "0 < lambda <= 1. (warning('off', '%s') turns this warning off.)",
+                      nan_results, pixels, id);
 }
 
 // The neighbour tables and scratch planes of one call, taken from the
@@ -182,6 +261,7 @@ bool advance_bar_step(void* context, int32_t iteration) {
 
 MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const FilterArguments args = decode_arguments(nlhs, nrhs, prhs);
+    warn_of_lambda(args);
 
     // Every host array the call needs exists before its first scratch
     // block: a host whose creation functions raise an error when out of
@@ -232,4 +312,5 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
                     "the progress bar could not be shown (was its window closed?); filtering "
                     "cancelled");
     }
+    warn_of_non_finite(args, work);
 }

@@ -147,6 +147,13 @@ template <typename... Args>
     mexErrMsgIdAndTxt(identifier, format, args...);
 }
 
+// Issues the warning `identifier` with a printf-style message; the host
+// shows it, or raises it as an error where its user asked for that.
+template <typename... Args>
+inline void raise_warning(const char* identifier, const char* format, Args... args) {
+    mexWarnMsgIdAndTxt(identifier, format, args...);
+}
+
 // The progress flag's 32-bit integer, truncated toward zero. The 32-bit
 // Windows build converts it as an unsigned integer: a flag of 2^31 or more
 // has 2^31 taken off before the truncation and put back after it. NaN and
@@ -165,12 +172,25 @@ inline uint32_t truncate_flag(double value) {
 [[noreturn]] inline void raise_error(const char* identifier, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 [[noreturn]] inline void raise_error(const char* identifier, const char* format, ...) {
-    char message[512];
+    char message[1024];
     va_list args;
     va_start(args, format);
     vsnprintf(message, sizeof message, format, args);
     va_end(args);
     host_raise(identifier, message);
+}
+
+// Issues the warning `identifier` with a printf-style message; the host
+// shows it, or raises it as an error where its user asked for that.
+inline void raise_warning(const char* identifier, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+inline void raise_warning(const char* identifier, const char* format, ...) {
+    char message[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    mexWarnMsgIdAndTxt(identifier, "%s", message);
 }
 
 // The progress flag's 32-bit integer, truncated toward zero as a signed

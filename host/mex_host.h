@@ -72,6 +72,7 @@ double mxGetScalar(const mxArray* array);
 size_t mxGetM(const mxArray* array);
 size_t mxGetN(const mxArray* array);
 const int* mxGetDimensions(const mxArray* array) MEX_BIND_700(mxGetDimensions);
+int mxGetNumberOfDimensions(const mxArray* array) MEX_BIND_700(mxGetNumberOfDimensions);
 size_t mxGetNumberOfElements(const mxArray* array);
 mxClassID mxGetClassID(const mxArray* array);
 bool mxIsComplex(const mxArray* array);

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "standin.h"
 
@@ -21,7 +22,14 @@ std::map<std::string, RegisteredFunction>& functions() {
     return registry;
 }
 
-size_t warning_count = 0;
+struct Warning {
+    std::string identifier;
+    std::string message;
+};
+std::vector<Warning>& warnings() {
+    static std::vector<Warning> issued;
+    return issued;
+}
 
 // The error of the last failed interpreter function.
 std::string failure_identifier;
@@ -63,8 +71,7 @@ STANDIN_EXPORT void mexWarnMsgIdAndTxt(const char* identifier, const char* forma
     va_start(args, format);
     vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    ++warning_count;
-    fprintf(stderr, "warning %s: %s\n", identifier, message);
+    warnings().push_back(Warning{identifier, message});
 }
 
 STANDIN_EXPORT int mexCallMATLAB(int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[],
@@ -87,8 +94,17 @@ STANDIN_EXPORT void standin_register_function(const char* name, standin_function
 
 STANDIN_EXPORT void standin_clear_functions(void) { functions().clear(); }
 
-STANDIN_EXPORT size_t standin_take_warning_count(void) {
-    const size_t count = warning_count;
-    warning_count = 0;
-    return count;
+STANDIN_EXPORT size_t standin_warning_count(void) { return warnings().size(); }
+
+STANDIN_EXPORT const char* standin_warning_identifier(size_t k) {
+    return warnings().at(k).identifier.c_str();
+}
+
+STANDIN_EXPORT const char* standin_warning_message(size_t k) {
+    return warnings().at(k).message.c_str();
+}
+
+STANDIN_EXPORT void standin_clear_warnings(void) {
+    warnings().clear();
+    warnings().shrink_to_fit();
 }

@@ -4,9 +4,9 @@
 //
 // Each INPUT is an array file or a double scalar written as d:VALUE
 // (d:3, d:-0.5, d:NaN, d:Inf). The result in slot 0 is written to OUTPUT as
-// an array file. Progress bar calls are shown on standard error. Exit
-// status: 0 on success, 1 when the plug-in raised an error (its identifier
-// and message go to standard error), 2 on a usage or file error.
+// an array file. Progress bar calls and warnings are shown on standard
+// error. Exit status: 0 on success, 1 when the plug-in raised an error (its
+// identifier and message go to standard error), 2 on a usage or file error.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -80,6 +80,8 @@ int main(int argc, char** argv) {
     standin_register_function("close", close_progress, quiet_context);
 
     const testhost::CallResult result = testhost::call(plugin, nlhs, inputs);
+    for (const auto& [identifier, message] : result.warnings)
+        fprintf(stderr, "warning %s: %s\n", identifier.c_str(), message.c_str());
     if (!result.ok) {
         fprintf(stderr, "error %s: %s\n", result.error_id.c_str(), result.error_message.c_str());
         return 1;

@@ -30,7 +30,6 @@ mxArray* standin_create_shape_only(mxClassID class_id, int ndim, const size_t* d
 void* mxGetData(const mxArray* array);
 void* mxGetImagData(const mxArray* array);
 size_t mxGetElementSize(const mxArray* array);
-int mxGetNumberOfDimensions(const mxArray* array) MEX_BIND_700(mxGetNumberOfDimensions);
 // The dimension vector in full width, and the data of a character array.
 const size_t* standin_dimensions(const mxArray* array);
 const char* standin_string(const mxArray* array);  // null unless created by mxCreateString
@@ -88,6 +87,11 @@ typedef const char* (*standin_function)(void* context, int nlhs, mxArray* plhs[]
 void standin_register_function(const char* name, standin_function function, void* context);
 void standin_clear_functions(void);
 
-// Warnings issued through mexWarnMsgIdAndTxt since the last call of this.
-size_t standin_take_warning_count(void);
+// Warnings issued through mexWarnMsgIdAndTxt since they were last cleared.
+// Warnings are recorded, not printed: the test host hands them to each
+// call's result.
+size_t standin_warning_count(void);
+const char* standin_warning_identifier(size_t k);
+const char* standin_warning_message(size_t k);
+void standin_clear_warnings(void);
 }

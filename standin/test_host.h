@@ -38,6 +38,8 @@ struct CallResult {
     // freed them, as every host does when a call ends by an error.
     size_t leftover_blocks = 0;
     bool inputs_unchanged = true;  // every input's class, size and data as before the call
+    // The warnings the call issued: identifier, then message.
+    std::vector<std::pair<std::string, std::string>> warnings;
 };
 
 // Calls the plug-in with `inputs` (which stay the caller's) asking for
