@@ -18,4 +18,4 @@ ExternalProject_Add(win32
   LOG_OUTPUT_ON_FAILURE ON
   BUILD_BYPRODUCTS "${WIN32_BUILD_DIR}/TARV_c.dll" "${WIN32_BUILD_DIR}/win_runner.exe")
 
-install(FILES "${WIN32_BUILD_DIR}/TARV_c.dll" help/TARV_c.m DESTINATION win32)
+install(FILES "${WIN32_BUILD_DIR}/TARV_c.dll" help/TARV_c.m COPYING DESTINATION win32)

@@ -1,8 +1,9 @@
 ## The Octave package (environment variable OCTAVE_PACKAGE names the
-## tarball): `pkg install` into a temporary prefix builds it, `help` finds
-## each help file beside its .mex, and both functions give the Linux
-## builds' results. Run with run_suite ("test_package"), without the build's
-## plug-ins on the path.
+## tarball): `pkg install` into a temporary prefix builds it, its
+## description names the licence and it carries the project's COPYING,
+## `help`, `test` and `demo` find each help file beside its .mex, and both
+## functions give the Linux builds' results. Run with
+## run_suite ("test_package"), without the build's plug-ins on the path.
 
 %!test
 %! tarball = getenv ("OCTAVE_PACKAGE");
@@ -16,6 +17,13 @@
 %!   pkg ("global_list", fullfile (prefix, "global_packages"));
 %!   pkg ("install", "-local", tarball);
 %!   pkg ("load", "tarvbandscore");
+%!
+%!   installed = pkg ("list");
+%!   installed = installed{cellfun (@(p) strcmp (p.name, "tarvbandscore"), installed)};
+%!   assert (installed.license, "BSD-3-Clause");
+%!   root = fileparts (fileparts (fileparts (which ("run_suite"))));
+%!   assert (fileread (fullfile (installed.dir, "packinfo", "COPYING")),
+%!           fileread (fullfile (root, "COPYING")));
 %!
 %!   for name = {"TARV_c", "bandscore"}
 %!     [folder, ~, extension] = fileparts (which (name{1}));
