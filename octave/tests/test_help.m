@@ -1,14 +1,19 @@
 ## `help TARV_c` and `help bandscore` in GNU Octave: the help files beside
 ## the .mex files are found and hold the usage line, every argument by
 ## position, the result, an example that runs, and exactly the error
-## identifiers the plug-in's source raises. Run with run_suite ("test_help").
+## identifiers the plug-in's source raises. Also the command-line runner's
+## help and the array-file document it points to. Run with
+## run_suite ("test_help").
+
+%!function root = project_root ()
+%!  root = fileparts (fileparts (fileparts (which ("run_suite"))));
+%!endfunction
 
 %!function ids = raised_identifiers (name, sources)
 %!  ## The "NAME:reason" identifiers written in the given source files.
-%!  root = fileparts (fileparts (fileparts (which ("run_suite"))));
 %!  ids = {};
 %!  for k = 1:numel (sources)
-%!    text = fileread (fullfile (root, sources{k}));
+%!    text = fileread (fullfile (project_root (), sources{k}));
 %!    ids = [ids, regexp(text, ['"(' name ':\w+)"'], "tokens"){:}];
 %!  endfor
 %!  ids = unique (ids);
@@ -66,3 +71,40 @@
 %! ## The bright rows 40:70 are rows 39..69 counted from 0.
 %! assert (abs ((20 + a - 1) - 39) <= 5);
 %! assert (abs ((50 + b - 1) - 69) <= 5);
+
+## The command-line runner's help exits with 0, summarises the array-file
+## layout and names the document that describes it, which exists; a bad
+## call shows the same on standard error and exits with 2.
+%!test
+%! runner = getenv ("MEXRUN");
+%! assert (exist (fullfile (project_root (), "docs", "array-files.md"), "file") == 2);
+%! ## arguments, exit status
+%! cases = {"--help", 0; "--bad-option", 2; "just-one-argument", 2};
+%! for k = 1:rows (cases)
+%!   [status, output] = system (sprintf ("'%s' %s 2>&1", runner, cases{k, 1}));
+%!   assert (status == cases{k, 2}, sprintf ("mexrun %s: exit status %d", cases{k, 1}, status));
+%!   for expected = {"usage: mexrun", "\"MXA1\"", "uint32 class code", "uint64 dimensions", ...
+%!                   "docs/array-files.md"}
+%!     assert (! isempty (strfind (output, expected{1})),
+%!             sprintf ("mexrun %s: no '%s' in %s", cases{k, 1}, expected{1}, output));
+%!   endfor
+%! endfor
+
+## The example of docs/array-files.md is the file mxa_write writes for it,
+## byte for byte.
+%!test
+%! text = fileread (fullfile (project_root (), "docs", "array-files.md"));
+%! dump = regexp (text, '^[0-9a-f]{8}: ((?:[0-9a-f]{4} ?)+)', "tokens", "lineanchors");
+%! assert (numel (dump) >= 1, "no hex dump in docs/array-files.md");
+%! hex = regexprep (strjoin ([dump{:}], ""), '\s', '');
+%! documented = uint8 (hex2dec (reshape (hex, 2, [])'))';
+%! file = [tempname() ".mxa"];
+%! unwind_protect
+%!   mxa_write (file, single ([1 2 3; 4 5 6]));
+%!   fid = fopen (file, "r");
+%!   written = fread (fid, Inf, "uint8=>uint8")';
+%!   fclose (fid);
+%! unwind_protect_cleanup
+%!   delete (file);
+%! end_unwind_protect
+%! assert (written, documented);
