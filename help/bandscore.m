@@ -27,7 +27,10 @@
 %    10 SPAN_MAX       C or more values: largest admissible span, rows
 %   Every admissible pair must lie inside the image's rows 0..R-1.
 %
-%   Result: S, an A-by-B-by-C double array.
+%   Result: S, an A-by-B-by-C double array. It is the same bit for bit
+%   whichever instruction set the processor offers and however many threads
+%   share the work, with NaN in the same places (the sign bit of a NaN may
+%   differ between the vectorised and the plain paths).
 %
 %   Example:
 %     img = rand(120, 50); img(40:70, :) = img(40:70, :) + 2;

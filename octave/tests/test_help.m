@@ -1,27 +1,47 @@
 ## `help TARV_c` and `help bandscore` in GNU Octave: the help files beside
 ## the .mex files are found and hold the usage line, every argument by
-## position, the result, an example that runs, and exactly the error
-## identifiers the plug-in's source raises. Also the command-line runner's
-## help and the array-file document it points to. Run with
+## position, the result, an example that runs, and exactly the error and
+## warning identifiers the plug-in's source raises. Also the command-line
+## runner's help and the array-file document it points to. Run with
 ## run_suite ("test_help").
 
 %!function root = project_root ()
 %!  root = fileparts (fileparts (fileparts (which ("run_suite"))));
 %!endfunction
 
-%!function ids = raised_identifiers (name, sources)
-%!  ## The "NAME:reason" identifiers written in the given source files.
-%!  ids = {};
+%!function [errors, warnings] = raised_identifiers (name, sources)
+%!  ## The "NAME:reason" identifiers written in the given source files:
+%!  ## those passed to raise_warning are warnings, all others errors.
+%!  written = {};
+%!  warnings = {};
 %!  for k = 1:numel (sources)
 %!    text = fileread (fullfile (project_root (), sources{k}));
-%!    ids = [ids, regexp(text, ['"(' name ':\w+)"'], "tokens"){:}];
+%!    written = [written, regexp(text, ['"(' name ':\w+)"'], "tokens"){:}];
+%!    warnings = [warnings, regexp(text, ['raise_warning\s*\(\s*"(' name ':\w+)"'], "tokens"){:}];
 %!  endfor
-%!  ids = unique (ids);
+%!  warnings = unique (warnings);
+%!  errors = setdiff (unique (written), warnings);
+%!endfunction
+
+%!function ids = listed_identifiers (text, name, heading)
+%!  ## The identifiers that begin the lines of the list under HEADING
+%!  ## ("Errors", "Warnings"), which ends at the next empty line.
+%!  list = regexp (text, [heading ' \(identifier: cause\):\n(.*?)(\n\s*\n|$)'], "tokens", "once");
+%!  ids = {};
+%!  if (! isempty (list))
+%!    ids = unique ([regexp(list{1}, ['^\s+(' name ':\w+)\s'], "tokens", "lineanchors"){:}]);
+%!  endif
 %!endfunction
 
 %!function example = help_example (text)
 %!  ## The lines after "Example:" up to the next empty line.
 %!  example = regexp (text, 'Example:\n(.*?)\n\s*\n', "tokens", "once"){1};
+%!endfunction
+
+%!function assert_same_set (found, expected, what)
+%!  assert (isempty (setxor (found, expected)),
+%!          sprintf ("%s: missing %s; not expected %s", what, strjoin (setdiff (expected, found), ", "),
+%!                   strjoin (setdiff (found, expected), ", ")));
 %!endfunction
 
 %!test
@@ -43,17 +63,18 @@
 %!     assert (! isempty (regexp (text, ['\n\s+' num2str(position) ' [A-Z][A-Z0-9_]*\s'], "once")),
 %!             sprintf ("%s: argument %d", name, position));
 %!   endfor
-%!   for heading = {"Arguments, by position", "Result:", "Example:", "Errors"}
+%!   for heading = {"Arguments, by position", "Result:", "Example:", "Errors (identifier: cause):"}
 %!     assert (! isempty (strfind (text, heading{1})), [name ": " heading{1}]);
 %!   endfor
 %!
-%!   documented = unique (regexp (text, [name ':\w+'], "match"));
-%!   raised = raised_identifiers (name, sources);
-%!   assert (numel (raised) > 4);
-%!   assert (isempty (setxor (documented, raised)),
-%!           sprintf ("%s: raised but not documented: %s; documented but not raised: %s", name,
-%!                    strjoin (setdiff (raised, documented), ", "),
-%!                    strjoin (setdiff (documented, raised), ", ")));
+%!   ## Each identifier raised is listed under its heading, and the text
+%!   ## mentions no other.
+%!   [errors, warnings] = raised_identifiers (name, sources);
+%!   assert (numel (errors) > 4);
+%!   assert_same_set (listed_identifiers (text, name, "Errors"), errors, [name " errors"]);
+%!   assert_same_set (listed_identifiers (text, name, "Warnings"), warnings, [name " warnings"]);
+%!   stale = setdiff (regexp (text, [name ':\w+'], "match"), [errors, warnings]);
+%!   assert (isempty (stale), [name ": mentioned but not raised: " strjoin(stale, ", ")]);
 %! endfor
 
 ## The examples run as written and give results of the documented size.
