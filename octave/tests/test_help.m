@@ -1,9 +1,10 @@
 ## `help TARV_c` and `help bandscore` in GNU Octave: the help files beside
 ## the .mex files are found and hold the usage line, every argument by
 ## position, the result, an example that runs, and exactly the error and
-## warning identifiers the plug-in's source raises. Also the command-line
-## runner's help and the array-file document it points to. Run with
-## run_suite ("test_help").
+## warning identifiers the plug-in's source raises. `test` and `demo` find
+## the test and demo blocks below each help text, which `help` does not
+## show. Also the command-line runner's help and the array-file document it
+## points to. Run with run_suite ("test_help").
 
 %!function root = project_root ()
 %!  root = fileparts (fileparts (fileparts (which ("run_suite"))));
@@ -66,6 +67,9 @@
 %!   for heading = {"Arguments, by position", "Result:", "Example:", "Errors (identifier: cause):"}
 %!     assert (! isempty (strfind (text, heading{1})), [name ": " heading{1}]);
 %!   endfor
+%!   ## The test and demo blocks below the help text stay out of it.
+%!   assert (isempty (regexp (text, '%!|^\s*!', "once", "lineanchors")),
+%!           [name ": test or demo blocks in the help text"]);
 %!
 %!   ## Each identifier raised is listed under its heading, and the text
 %!   ## mentions no other.
@@ -92,6 +96,29 @@
 %! ## The bright rows 40:70 are rows 39..69 counted from 0.
 %! assert (abs ((20 + a - 1) - 39) <= 5);
 %! assert (abs ((50 + b - 1) - 69) <= 5);
+
+## `test NAME` runs the test blocks of the help file and they pass; `demo
+## NAME` runs its demos without a display, each drawing into an invisible
+## figure, which is closed afterwards.
+%!test
+%! for name = {"TARV_c", "bandscore"}
+%!   [passed, total] = test (name{1}, "quiet");
+%!   assert (total >= 3 && passed == total,
+%!           sprintf ("test %s: %d of %d passed", name{1}, passed, total));
+%!   [~, demo_starts] = test (name{1}, "grabdemo");
+%!   assert (numel (demo_starts) >= 2, ["no demo of " name{1}]);
+%!   close all;
+%!   unwind_protect
+%!     output = evalc (sprintf ('demo ("%s")', name{1}));
+%!     assert (isempty (regexp (output, 'example \d+: failed', "once")),
+%!             sprintf ("demo %s: %s", name{1}, output));
+%!     figures = findall (0, "type", "figure");
+%!     assert (numel (figures) >= 1, ["demo " name{1} " drew nothing"]);
+%!     assert (all (strcmp (get (figures, "visible"), "off")), ["demo " name{1} ": a visible figure"]);
+%!   unwind_protect_cleanup
+%!     close all;
+%!   end_unwind_protect
+%! endfor
 
 ## The command-line runner's help exits with 0, summarises the array-file
 ## layout and names the document that describes it, which exists; a bad

@@ -31,6 +31,14 @@
 %!     assert (strncmp (folder, prefix, numel (prefix)), [name{1} " from the package"]);
 %!     text = help (name{1});
 %!     assert (strncmp (strtrim (text), upper (name{1}), numel (name{1})), [name{1} ": help"]);
+%!     ## test and demo read the help file they find on the path: the one
+%!     ## post_install put beside the .mex.
+%!     assert (fileparts (file_in_loadpath ([name{1} ".m"])), folder);
+%!     [passed, total] = test (name{1}, "quiet");
+%!     assert (total >= 3 && passed == total,
+%!             sprintf ("test %s: %d of %d passed", name{1}, passed, total));
+%!     [~, demo_starts] = test (name{1}, "grabdemo");
+%!     assert (numel (demo_starts) >= 2, ["no demo of " name{1}]);
 %!   endfor
 %!
 %!   rand ("state", 31);
