@@ -30,7 +30,7 @@ endforeach()
 
 set(PLUGIN_INCLUDE_DIRS host diffusion bandscore parallel)
 set(PLUGIN_HEADERS
-  host/host_api.h host/mex_host.h host/arguments.h
+  host/host_api.h host/mex_host.h host/arguments.h host/oldest_glibc.h
   diffusion/kernel.h diffusion/precision.h diffusion/progress_bar.h
   bandscore/scorer.h
   parallel/instruction_sets.h parallel/worker_team.h parallel/vector_lanes.h)
@@ -41,6 +41,9 @@ set(PLUGIN_EXACTNESS_FLAGS -ffp-contract=off)
 set(PLUGIN_LANGUAGE_FLAGS -std=c++20 -O2)
 # No C++ runtime in a plug-in, and nothing exported but the entry point.
 set(PLUGIN_CODE_FLAGS -fno-exceptions -fno-rtti -fvisibility=hidden -fvisibility-inlines-hidden)
+# Linux builds force in the oldest glibc symbol versions (the header says
+# why), found on the include path; Windows builds do without.
+set(PLUGIN_LINUX_FORCED_HEADER oldest_glibc.h)
 # 64-bit Windows: MinGW-w64 GCC aligns the stack to 16 bytes only, and may
 # spill an AVX or AVX-512 value to a 32- or 64-byte slot there with an
 # aligned move, which faults; the assembler writes every aligned vector
@@ -63,9 +66,9 @@ if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
   foreach(plugin TARV_c bandscore)
     string(JOIN " " sources ${${plugin}_SOURCES})
     message("# ${plugin} for GNU Octave, from the project's root:")
-    message("CXXFLAGS='${exact} ${code}' mkoctfile --mex -DMEX_HOST_OCTAVE ${includes} -o ${plugin}.mex ${sources}")
+    message("CXXFLAGS='${exact} -include ${PLUGIN_LINUX_FORCED_HEADER} ${code}' mkoctfile --mex -DMEX_HOST_OCTAVE ${includes} -o ${plugin}.mex ${sources}")
     message("# ${plugin} with MATLAB's mex on 64-bit Linux:")
-    message("mex ${includes} CXXFLAGS='$CXXFLAGS ${exact}' ${sources}")
+    message("mex ${includes} CXXFLAGS='$CXXFLAGS ${exact} -include ${PLUGIN_LINUX_FORCED_HEADER}' ${sources}")
     message("# ${plugin} with MATLAB's mex and MinGW-w64 on 64-bit Windows:")
     message("mex ${includes} CXXFLAGS='$CXXFLAGS ${exact} ${win64}' ${sources}")
     message("")

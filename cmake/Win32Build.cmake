@@ -3,6 +3,10 @@
 # the filter into dist/win32. WIN32_BUILD_DIR is where its files land.
 include(ExternalProject)
 
+# The cross compiler is found here, so that a machine without it fails at
+# configure time rather than halfway through the build.
+find_program(MINGW_I686_CXX i686-w64-mingw32-g++-win32 REQUIRED)
+
 set(WIN32_BUILD_DIR "${CMAKE_BINARY_DIR}/win32")
 ExternalProject_Add(win32
   SOURCE_DIR "${PROJECT_SOURCE_DIR}/win32"
@@ -18,4 +22,4 @@ ExternalProject_Add(win32
   LOG_OUTPUT_ON_FAILURE ON
   BUILD_BYPRODUCTS "${WIN32_BUILD_DIR}/TARV_c.dll" "${WIN32_BUILD_DIR}/win_runner.exe")
 
-install(FILES "${WIN32_BUILD_DIR}/TARV_c.dll" help/TARV_c.m DESTINATION win32)
+install(FILES "${WIN32_BUILD_DIR}/TARV_c.dll" help/TARV_c.m COPYING DESTINATION win32)

@@ -3,8 +3,6 @@
 // It checks and decodes the arguments, creates the result, owns the
 // scratch memory and drives the progress bar; the arithmetic is the
 // kernel's.
-#include <stdlib.h>
-
 #include "arguments.h"
 #include "host_api.h"
 #include "kernel.h"
@@ -35,6 +33,7 @@ struct FilterArguments {
     uint32_t cols;
     DiffusionParams params;
     bool show_progress;
+    double lambda_argument;  // as passed, for messages
 };
 
 // The scalar of argument `slot`: any real numeric or logical class, read
@@ -73,11 +72,12 @@ uint32_t region_bound(const mxArray* const prhs[], int slot, uint32_t extent) {
 bool progress_flag(double value) { return (truncate_flag(value) & 0xffu) != 0; }
 
 FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]) {
-    if (nrhs < kInputCount)
-        raise_error("TARV_c:nrhs",
-                    "TARV_c needs 8 input arguments (image, iterations, lambda, first row, last "
-                    "row, first column, last column, progress flag), got %d",
-                    nrhs);
+    if (nrhs < kInputCount) {
+        char names[256];
+        join_names(kArgumentNames, kInputCount, names, sizeof names);
+        raise_error("TARV_c:nrhs", "TARV_c needs %d input arguments (%s), got %d", kInputCount,
+                    names, nrhs);
+    }
     if (nlhs > 1)
         raise_error("TARV_c:nlhs", "TARV_c returns one output, %d were requested", nlhs);
 
@@ -86,15 +86,24 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
         char found[48];
         describe_class(image, found, sizeof found);
         raise_error("TARV_c:imageClass",
-                    "argument 1 (image) must be a real single-precision matrix, was %s", found);
+                    "argument %d (%s) must be a real single-precision matrix, was %s", kImage + 1,
+                    kArgumentNames[kImage], found);
     }
+    // The filter diffuses across one plane; read as one, a volume's pages
+    // would mix across their borders.
+    if (host_dimension_count(image) > 2)
+        raise_error("TARV_c:imageDimensions",
+                    "argument %d (%s) must be a matrix, was an array of %d dimensions; filter a "
+                    "volume V page by page: for p = 1:size(V, 3), out(:, :, p) = TARV_c(V(:, :, "
+                    "p), ...); end",
+                    kImage + 1, kArgumentNames[kImage], host_dimension_count(image));
     const size_t rows = mxGetM(image);
     const size_t cols = mxGetN(image);
     if (rows >= 0x80000000u || cols >= 0x80000000u ||
         static_cast<uint64_t>(rows) * cols >= 0x80000000u)
         raise_error("TARV_c:imageSize",
-                    "argument 1 (image) must have fewer than 2^31 elements, was %zu x %zu", rows,
-                    cols);
+                    "argument %d (%s) must have fewer than 2^31 elements, was %zu x %zu",
+                    kImage + 1, kArgumentNames[kImage], rows, cols);
 
     FilterArguments args{};
     args.source = host_single_data(image);
@@ -104,10 +113,11 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
     const double iterations = scalar_argument(prhs, kIterations);
     if (!truncate_to_int32(iterations, &args.params.iterations))
         raise_error("TARV_c:iterations",
-                    "argument 2 (iterations) must be a finite number within the 32-bit integer "
-                    "range, was %s",
-                    number_text(iterations).text);
-    args.params.lambda = static_cast<float>(scalar_argument(prhs, kLambda));
+                    "argument %d (%s) must be a finite number within the 32-bit integer range, "
+                    "was %s",
+                    kIterations + 1, kArgumentNames[kIterations], number_text(iterations).text);
+    const double lambda = scalar_argument(prhs, kLambda);
+    args.params.lambda = static_cast<float>(lambda);
 
     ReferenceRegion& region = args.params.region;
     const bool empty = args.rows == 0 || args.cols == 0;
@@ -120,46 +130,119 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
     region.count = (region.last_col - region.first_col + 1) * (region.last_row - region.first_row + 1);
 
     args.show_progress = progress_flag(scalar_argument(prhs, kProgress));
+    args.lambda_argument = lambda;
     return args;
 }
 
-// The neighbour tables and scratch planes of one call, allocated in this
-// order and freed in the same order.
+// The largest log intensity whose exponential is finite in single
+// precision: above it the working value is +Inf and the result NaN.
+constexpr float kLargestLogIntensity = 0x1.62e42ep+6f;  // 88.72283
+
+// Steps outside 0 < lambda <= 1 give results a user rarely wants.
+void warn_of_lambda(const FilterArguments& args) {
+    const float lambda = args.params.lambda;
+    if (args.params.iterations <= 0 || args.rows == 0 || args.cols == 0) return;
+    const char* const id = "TARV_c:lambda";
+    const NumberText value = number_text(args.lambda_argument);
+    if (lambda != lambda)
+        raise_warning(id, "argument %d (%s) is NaN: every result pixel will be NaN; 0 < lambda <= "
+                      "1 is the useful range, 0.1 to 0.25 typical",
+                      kLambda + 1, kArgumentNames[kLambda]);
+    else if (lambda <= 0.0f)
+        raise_warning(id, "argument %d (%s) is %s: a step of 0 leaves the image as it is and a "
+                      "negative one sharpens it without bound; 0 < lambda <= 1 is the useful "
+                      "range, 0.1 to 0.25 typical",
+                      kLambda + 1, kArgumentNames[kLambda], value.text);
+    else if (lambda > 1.0f)
+        raise_warning(id, "argument %d (%s) is %s: steps above 1 can drive pixels below 0, which "
+                      "come out NaN; 0 < lambda <= 1 is the useful range, 0.1 to 0.25 typical",
+                      kLambda + 1, kArgumentNames[kLambda], value.text);
+}
+
+// A result that holds NaN, or an input the filter cannot exponentiate to a
+// finite value, gets one warning that says how many pixels, why and what to
+// do. The result stays as the arithmetic defines it.
+void warn_of_non_finite(const FilterArguments& args, const float* result) {
+    const uint32_t pixels = args.rows * args.cols;
+    uint32_t nan_results = 0, too_large = 0, minus_infinite = 0, nan_or_infinite = 0;
+    for (uint32_t k = 0; k < pixels; ++k) {
+        const float x = args.source[k];
+        nan_results += result[k] != result[k];
+        if (x == -__builtin_inff()) ++minus_infinite;
+        else if (x != x || x == __builtin_inff()) ++nan_or_infinite;
+        else if (x > kLargestLogIntensity) ++too_large;
+    }
+    const char* const id = "TARV_c:nonFinite";
+    if (too_large != 0)
+        raise_warning(id, "%u of %u input pixels are above 88.72, where the exponential the filter "
+                      "takes overflows single precision, and %u result pixels are NaN: the image "
+                      "looks like intensities rather than log intensities. Pass "
+                      "single(log(1 + double(img))) instead. (warning('off', '%s') turns this "
+                      "warning off.)",
+                      too_large, pixels, nan_results, id);
+    else if (minus_infinite != 0)
+        raise_warning(id, "%u of %u input pixels are -Inf, the logarithm of a zero intensity, and "
+                      "%u result pixels are NaN (NaN spreads from such a pixel with every "
+                      "iteration, and one in the reference region makes every pixel NaN). Take "
+                      "the logarithm of 1 + the intensities: single(log(1 + double(img))). "
+                      "(warning('off', '%s') turns this warning off.)",
+                      minus_infinite, pixels, nan_results, id);
+    else if (nan_or_infinite != 0)
+        raise_warning(id, "%u of %u input pixels are NaN or Inf, and %u result pixels are NaN "
+                      "(NaN spreads from such a pixel with every iteration, and one in the "
+                      "reference region makes every pixel NaN). Replace them before filtering. "
+                      "(warning('off', '%s') turns this warning off.)",
+                      nan_or_infinite, pixels, nan_results, id);
+    else if (nan_results != 0)
+        raise_warning(id, "%u of %u result pixels are NaN, though every input pixel is a finite "
+                      "log intensity: the reference region gives no usable statistic (a single "
+                      "pixel, a flat area or an inverted range), or a lambda above 1 drove pixels "
+                      "below 0. Choose the rows and columns of a homogeneous speckle area, and "
+                      "0 < lambda <= 1. (warning('off', '%s') turns this warning off.)",
+                      nan_results, pixels, id);
+}
+
+// The neighbour tables and scratch planes of one call, taken from the
+// host's allocator in this order and freed in the same order. A host that
+// leaves the call early (an error raised while it allocates, an interrupt
+// in the progress bar) frees them itself.
 struct CallMemory {
     NeighbourTables tables;
     DiffusionScratch scratch;
 };
 
 void free_call_memory(CallMemory* memory) {
-    free(memory->tables.row_up);
-    free(memory->tables.row_down);
-    free(memory->tables.col_left);
-    free(memory->tables.col_right);
-    free(memory->scratch.d_up);
-    free(memory->scratch.d_down);
-    free(memory->scratch.d_left);
-    free(memory->scratch.d_right);
-    free(memory->scratch.coef);
+    void* const blocks[] = {memory->tables.row_up,   memory->tables.row_down,
+                            memory->tables.col_left, memory->tables.col_right,
+                            memory->scratch.d_up,    memory->scratch.d_down,
+                            memory->scratch.d_left,  memory->scratch.d_right,
+                            memory->scratch.coef};
+    for (void* block : blocks)
+        if (block != nullptr) mxFree(block);
     *memory = CallMemory{};
 }
 
-bool allocate_call_memory(uint32_t rows, uint32_t cols, CallMemory* memory) {
-    const size_t plane = sizeof(float) * rows * static_cast<size_t>(cols);
+// The five planes hold `scratch_columns` columns of `rows` floats each: the
+// whole image for the plain loops, a few columns for the fast paths.
+bool allocate_call_memory(uint32_t rows, uint32_t cols, uint32_t scratch_columns,
+                          CallMemory* memory) {
     *memory = CallMemory{};
-    memory->tables.row_up = static_cast<int32_t*>(malloc(sizeof(int32_t) * rows));
-    memory->tables.row_down = static_cast<int32_t*>(malloc(sizeof(int32_t) * rows));
-    memory->tables.col_left = static_cast<int32_t*>(malloc(sizeof(int32_t) * cols));
-    memory->tables.col_right = static_cast<int32_t*>(malloc(sizeof(int32_t) * cols));
-    memory->scratch.d_up = static_cast<float*>(malloc(plane));
-    memory->scratch.d_down = static_cast<float*>(malloc(plane));
-    memory->scratch.d_left = static_cast<float*>(malloc(plane));
-    memory->scratch.d_right = static_cast<float*>(malloc(plane));
-    memory->scratch.coef = static_cast<float*>(malloc(plane));
-    const bool complete = memory->tables.row_up && memory->tables.row_down &&
-                          memory->tables.col_left && memory->tables.col_right &&
-                          memory->scratch.d_up && memory->scratch.d_down &&
-                          memory->scratch.d_left && memory->scratch.d_right &&
-                          memory->scratch.coef;
+    NeighbourTables& t = memory->tables;
+    DiffusionScratch& p = memory->scratch;
+    int32_t** const tables[] = {&t.row_up, &t.row_down, &t.col_left, &t.col_right};
+    const size_t table_entries[] = {rows, rows, cols, cols};
+    for (int k = 0; k < 4; ++k) {
+        *tables[k] = static_cast<int32_t*>(mxMalloc(sizeof(int32_t) * table_entries[k]));
+        if (*tables[k] == nullptr) break;
+    }
+    const size_t plane = sizeof(float) * rows * static_cast<size_t>(scratch_columns);
+    float** const planes[] = {&p.d_up, &p.d_down, &p.d_left, &p.d_right, &p.coef};
+    for (float** block : planes) {
+        if (t.col_right == nullptr) break;
+        *block = static_cast<float*>(mxMalloc(plane));
+        if (*block == nullptr) break;
+    }
+    const bool complete = p.coef != nullptr;
     if (!complete) free_call_memory(memory);
     return complete;
 }
@@ -178,18 +261,29 @@ bool advance_bar_step(void* context, int32_t iteration) {
 
 MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const FilterArguments args = decode_arguments(nlhs, nrhs, prhs);
+    warn_of_lambda(args);
 
-    // The result exists before any scratch memory, so a host that fails to
-    // create it cannot strand our allocations.
+    // Every host array the call needs exists before its first scratch
+    // block: a host whose creation functions raise an error when out of
+    // memory then leaves nothing of ours behind.
     plhs[0] = mxCreateNumericMatrix(static_cast<int>(args.rows), static_cast<int>(args.cols),
                                     mxSINGLE_CLASS, mxREAL);
     if (plhs[0] == nullptr)
         raise_error("TARV_c:outOfMemory", "out of memory for the %u x %u result", args.rows,
                     args.cols);
     if (args.rows == 0 || args.cols == 0) return;
+    ProgressBar bar{};
+    if (args.show_progress && !create_bar(&bar)) {
+        close_bar(&bar);
+        mxDestroyArray(plhs[0]);
+        plhs[0] = nullptr;
+        raise_error("TARV_c:outOfMemory", "out of memory for the progress bar");
+    }
 
+    const FilterPlan plan = plan_filter(kAutomaticPath, args.rows, args.cols);
     CallMemory memory;
-    if (!allocate_call_memory(args.rows, args.cols, &memory)) {
+    if (!allocate_call_memory(args.rows, args.cols, plan.scratch_columns, &memory)) {
+        close_bar(&bar);
         mxDestroyArray(plhs[0]);
         plhs[0] = nullptr;
         raise_error("TARV_c:outOfMemory", "out of memory for the scratch planes of a %u x %u image",
@@ -198,7 +292,6 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
     build_neighbour_tables(args.rows, args.cols, memory.tables);
     float* work = host_single_data(plhs[0]);
 
-    ProgressBar bar{};
     BarStep bar_step{&bar, args.params.iterations};
     ProgressStep progress{nullptr, nullptr};
     bool completed = true;
@@ -207,11 +300,11 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
         completed = open_bar(&bar);
     }
     if (completed)
-        completed = diffuse(args.source, work, args.rows, args.cols, memory.tables,
-                            memory.scratch, args.params, progress);
+        completed = diffuse_planned(plan, args.source, work, args.rows, args.cols, memory.tables,
+                                    memory.scratch, args.params, progress);
 
     free_call_memory(&memory);
-    if (args.show_progress) close_bar(&bar);
+    close_bar(&bar);
     if (!completed) {
         mxDestroyArray(plhs[0]);
         plhs[0] = nullptr;
@@ -219,4 +312,5 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
                     "the progress bar could not be shown (was its window closed?); filtering "
                     "cancelled");
     }
+    warn_of_non_finite(args, work);
 }

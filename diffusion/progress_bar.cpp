@@ -15,11 +15,18 @@ bool call_host(int nlhs, mxArray* outputs[], int nrhs, mxArray* inputs[], const 
 
 }  // namespace
 
-bool open_bar(ProgressBar* progress) {
+bool create_bar(ProgressBar* progress) {
     progress->fraction = mxCreateDoubleMatrix(1, 1, mxREAL);
+    if (progress->fraction == nullptr) return false;
     progress->title = mxCreateString(kTitle);
+    if (progress->title == nullptr) return false;
     progress->value = mxGetPr(progress->fraction);
+    if (progress->value == nullptr) return false;
     *progress->value = 0.0;
+    return true;
+}
+
+bool open_bar(ProgressBar* progress) {
     mxArray* inputs[2] = {progress->fraction, progress->title};
     mxArray* outputs[1] = {nullptr};
     if (!call_host(1, outputs, 2, inputs, "waitbar")) return false;
@@ -41,8 +48,8 @@ void close_bar(ProgressBar* progress) {
         mxArray* inputs[1] = {progress->bar};
         call_host(0, nullptr, 1, inputs, "close");
     }
-    mxDestroyArray(progress->fraction);
-    mxDestroyArray(progress->title);
+    if (progress->fraction != nullptr) mxDestroyArray(progress->fraction);
+    if (progress->title != nullptr) mxDestroyArray(progress->title);
     if (progress->bar != nullptr) mxDestroyArray(progress->bar);
     *progress = ProgressBar{};
 }

@@ -6,8 +6,8 @@
 
 #include "host_api.h"
 
-// The host arrays that live from open_bar to close_bar. Zero-initialise
-// before open_bar.
+// The host arrays that live from create_bar to close_bar. Zero-initialise
+// before create_bar.
 struct ProgressBar {
     mxArray* fraction;  // 1x1 double, shown by every "waitbar" call
     mxArray* title;
@@ -15,8 +15,15 @@ struct ProgressBar {
     double* value;      // fraction's data, written in place
 };
 
-// Opens the bar at 0. Returns false if the host's "waitbar" failed; the
-// caller still calls close_bar to release what was created.
+// Creates the fraction (at 0) and the title. Returns false if the host
+// could not create them; close_bar then destroys what was created. Done
+// before the filter takes any memory of its own, so that a host whose
+// creation functions raise an error strands nothing.
+bool create_bar(ProgressBar* progress);
+
+// Opens the bar at 0 (after create_bar). Returns false if the host's
+// "waitbar" failed; the caller still calls close_bar to release what was
+// created.
 bool open_bar(ProgressBar* progress);
 
 // Shows the end of iteration `iteration` (0-based) of `iterations` (>= 1):
@@ -24,6 +31,6 @@ bool open_bar(ProgressBar* progress);
 // if "waitbar" failed, for instance because its window was closed.
 bool advance_bar(ProgressBar* progress, int32_t iteration, int32_t iterations);
 
-// Closes the bar (a failure to close is ignored: there is nothing left to
-// show) and destroys its host arrays.
+// Closes the bar if it was opened (a failure to close is ignored: there is
+// nothing left to show) and destroys its host arrays.
 void close_bar(ProgressBar* progress);

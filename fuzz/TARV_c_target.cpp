@@ -66,7 +66,8 @@ bool progress_on(const std::vector<mxArray*>& inputs) {
 bool valid_call(int nlhs, const std::vector<mxArray*>& inputs) {
     if (inputs.size() < kInputCount || nlhs > 1) return false;
     const mxArray* image = inputs[kImage];
-    if (mxGetClassID(image) != mxSINGLE_CLASS || mxIsComplex(image) || mxIsSparse(image))
+    if (mxGetClassID(image) != mxSINGLE_CLASS || mxIsComplex(image) || mxIsSparse(image) ||
+        testhost::dimensions(image).size() > 2)
         return false;
     const size_t rows = mxGetM(image);
     const size_t cols = mxGetN(image);
@@ -131,6 +132,7 @@ void check_call(int nlhs, const std::vector<mxArray*>& inputs, const testhost::C
     if (call.leftover_arrays != 0)
         fuzz_failure("%zu arrays left behind (%s)", call.leftover_arrays,
                      call.ok ? "returned" : call.error_id.c_str());
+    if (call.leftover_blocks != 0) fuzz_failure("%zu scratch blocks left behind", call.leftover_blocks);
     if (!call.ok) {
         if (strncmp(call.error_id.c_str(), "TARV_c:", 7) != 0 || call.error_message.empty())
             fuzz_failure("error \"%s\" (%s) is not the filter's", call.error_id.c_str(),

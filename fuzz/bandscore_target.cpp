@@ -215,6 +215,7 @@ bool valid_call(int nlhs, const std::vector<mxArray*>& inputs) {
 void check_call(int nlhs, const std::vector<mxArray*>& inputs, const testhost::CallResult& call,
                 bool valid) {
     if (!call.inputs_unchanged) fuzz_failure("an input changed");
+    if (call.leftover_blocks != 0) fuzz_failure("%zu host memory blocks left behind", call.leftover_blocks);
     if (!call.ok) {
         if (strncmp(call.error_id.c_str(), "bandscore:", 10) != 0 || call.error_message.empty())
             fuzz_failure("error \"%s\" (%s) is not the scorer's", call.error_id.c_str(),

@@ -27,7 +27,10 @@
 %    10 SPAN_MAX       C or more values: largest admissible span, rows
 %   Every admissible pair must lie inside the image's rows 0..R-1.
 %
-%   Result: S, an A-by-B-by-C double array.
+%   Result: S, an A-by-B-by-C double array. It is the same bit for bit
+%   whichever instruction set the processor offers and however many threads
+%   share the work, with NaN in the same places (the sign bit of a NaN may
+%   differ between the vectorised and the plain paths).
 %
 %   Example:
 %     img = rand(120, 50); img(40:70, :) = img(40:70, :) + 2;
@@ -52,3 +55,68 @@
 %     bandscore:outOfMemory    no memory for the result
 %
 %   See also TARV_C.
+
+%!demo
+%! ## The best band in each column of a speckled layered image: TARV_c
+%! ## filters it, then bandscore scores every pair of an upper boundary in
+%! ## rows 40..159 and a lower one in rows 60..189 (rows from 0), spans of
+%! ## 25 to 55 rows admissible and 40 preferred.
+%! rand ("state", 1);
+%! [m, n] = deal (200, 300);
+%! top = round (90 + 20 * sin (2 * pi * (0:n-1) / n));   # the truth, rows from 0
+%! row = (0:m-1)';
+%! reflectivity = 1 + 2 * (row >= top & row <= top + 40) + 0.7 * (row > top + 40);
+%! img = single (log (reflectivity .* -log (rand (m, n))));
+%! out = TARV_c (img, 60, 0.2, 1, 40, 1, n, 0);
+%! k = ones (1, n);
+%! tic ();
+%! S = bandscore (40, 60, double (out), 40 * k, 6 * k, 120, 130, 0.5, 25 * k, 55 * k);
+%! seconds = toc ();
+%! [~, best] = max (reshape (S, [], n));
+%! [a, b] = ind2sub ([120, 130], best);
+%! top_found = 40 + a - 1;
+%! bottom_found = 60 + b - 1;
+%! printf ("bandscore: 120 x 130 pairs in each of %d columns, %.2f s\n", n, seconds);
+%! printf ("mean distance to the true boundaries: %.2f rows\n",
+%!         mean (abs ([top_found - top, bottom_found - (top + 40)])));
+%! sorted = sort (double (out(:)));
+%! figure ("position", [0, 0, 640, 480]);
+%! imagesc (out, sorted(round ([0.005, 0.995] * numel (sorted)))');
+%! axis ("image", "off");
+%! colormap (gray (256));
+%! hold ("on");
+%! plot (1:n, [top_found; bottom_found] + 1, "r-", "linewidth", 2);   # rows from 1 on screen
+%! hold ("off");
+%! title ("the best band of each column (red)");
+
+## S is an A-by-B-by-C double array, a count of 0 included.
+%!test
+%! ## A, B, C
+%! cases = [3, 3, 5; 0, 3, 5; 3, 0, 5; 4, 2, 1];
+%! for k = 1:rows (cases)
+%!   [A, B, C] = deal (cases(k, 1), cases(k, 2), cases(k, 3));
+%!   c = ones (1, C);
+%!   S = bandscore (10, 20, rand (30, C), 10 * c, 2 * c, A, B, 0.5, 5 * c, 15 * c);
+%!   [a, b, cols] = size (S);
+%!   assert ([a, b, cols], [A, B, C]);
+%!   assert (class (S), "double");
+%! endfor
+
+## Tops 10..12 and bottoms 20..22 (rows from 0) with spans 9..11
+## admissible: the pairs of span 8 (top 12, bottom 20) and of span 12 (top
+## 10, bottom 22) get the sentinel -999999. The pair (10, 20), of the
+## preferred span 10, is the mean of the 11 rows 10..20 plus the whole
+## PRIOR_WEIGHT; the pair (11, 20), of span 9, one standard deviation off,
+## adds PRIOR_WEIGHT * exp(-0.5). Integer pixels keep every sum exact.
+%!test
+%! C = 4;
+%! img = reshape (0:23*C-1, 23, C);
+%! c = ones (1, C);
+%! S = bandscore (10, 20, img, 10 * c, c, 3, 3, 0.5, 9 * c, 11 * c);
+%! spans = 10 + (0:2) - (0:2)';   # span of S(a+1, b+1, :) = (20 + b) - (10 + a)
+%! assert (S == -999999, repmat (spans < 9 | spans > 11, [1, 1, C]));
+%! assert (squeeze (S(1, 1, :))', 0.5 + sum (img(11:21, :)) / 11);
+%! assert (squeeze (S(2, 1, :))', 0.5 * exp (-0.5) + sum (img(12:21, :)) / 10);
+
+%!error id=bandscore:nrhs bandscore (10, 20)
+%!error id=bandscore:argumentClass bandscore (10, 20, single (rand (23, 1)), 10, 1, 3, 3, 0.5, 9, 11)

@@ -30,6 +30,21 @@ inline void describe_class(const mxArray* array, char* text, size_t size) {
     text[used] = '\0';
 }
 
+// The names of an entry point's arguments, "a, b, c", for the message that
+// lists them all.
+inline void join_names(const char* const* names, int count, char* text, size_t size) {
+    if (size == 0) return;
+    size_t used = 0;
+    auto put = [&](const char* part) {
+        for (; *part != '\0' && used + 1 < size; ++part) text[used++] = *part;
+    };
+    for (int k = 0; k < count; ++k) {
+        if (k > 0) put(", ");
+        put(names[k]);
+    }
+    text[used] = '\0';
+}
+
 inline bool is_numeric_or_logical_class(mxClassID id) {
     return id == mxLOGICAL_CLASS || id == mxDOUBLE_CLASS || id == mxSINGLE_CLASS ||
            (id >= mxINT8_CLASS && id <= mxUINT64_CLASS);
@@ -164,6 +179,13 @@ template <typename... Args>
     mexErrMsgIdAndTxt(identifier, format, args...);
 }
 
+// Issues the warning `identifier` with a printf-style message; the host
+// shows it, or raises it as an error where its user asked for that.
+template <typename... Args>
+inline void raise_warning(const char* identifier, const char* format, Args... args) {
+    mexWarnMsgIdAndTxt(identifier, format, args...);
+}
+
 #else
 
 // Raises `identifier` with a printf-style message; never returns. Owned
@@ -171,12 +193,25 @@ template <typename... Args>
 [[noreturn]] inline void raise_error(const char* identifier, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 [[noreturn]] inline void raise_error(const char* identifier, const char* format, ...) {
-    char message[512];
+    char message[1024];
     va_list args;
     va_start(args, format);
     vsnprintf(message, sizeof message, format, args);
     va_end(args);
     host_raise(identifier, message);
+}
+
+// Issues the warning `identifier` with a printf-style message; the host
+// shows it, or raises it as an error where its user asked for that.
+inline void raise_warning(const char* identifier, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+inline void raise_warning(const char* identifier, const char* format, ...) {
+    char message[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    mexWarnMsgIdAndTxt(identifier, "%s", message);
 }
 
 #endif

@@ -39,6 +39,11 @@ inline int64_t host_dimension(const mxArray* array, int k) {
     return static_cast<int64_t>(mxGetDimensions(array)[k]);
 }
 
+// The number of entries of an array's dimension vector: 2 for a matrix.
+inline int host_dimension_count(const mxArray* array) {
+    return static_cast<int>(mxGetNumberOfDimensions(array));
+}
+
 // A new real double array of dims[0] x dims[1] x dims[2]; each extent is
 // below 2^31.
 inline mxArray* host_create_double_volume(const int32_t dims[3]) {

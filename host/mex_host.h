@@ -65,12 +65,20 @@ mxArray* mxCreateString(const char* text);
 mxArray* mxDuplicateArray(const mxArray* array);
 void mxDestroyArray(mxArray* array);
 
+// --- libmx: memory ---------------------------------------------------------
+// Memory from the host's allocator. A host frees what a call still holds
+// when the call ends by an error or an interrupt; a real host raises an
+// error when it has no memory left, ours may also return null.
+void* mxMalloc(size_t bytes);
+void mxFree(void* block);
+
 // --- libmx: access ---------------------------------------------------------
 double* mxGetPr(const mxArray* array);
 double mxGetScalar(const mxArray* array);
 size_t mxGetM(const mxArray* array);
 size_t mxGetN(const mxArray* array);
 const int* mxGetDimensions(const mxArray* array) MEX_BIND_700(mxGetDimensions);
+int mxGetNumberOfDimensions(const mxArray* array) MEX_BIND_700(mxGetNumberOfDimensions);
 size_t mxGetNumberOfElements(const mxArray* array);
 mxClassID mxGetClassID(const mxArray* array);
 bool mxIsComplex(const mxArray* array);

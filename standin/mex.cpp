@@ -6,6 +6,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "standin.h"
 
@@ -21,38 +22,35 @@ std::map<std::string, RegisteredFunction>& functions() {
     return registry;
 }
 
-jmp_buf* error_target = nullptr;
-std::string error_identifier;
-std::string error_message;
-size_t warning_count = 0;
-
-// Unwinds to the error target with the error recorded in error_identifier
-// and error_message. longjmp skips destructors, so nothing on the way here
-// may own memory.
-[[noreturn]] void raise_recorded_error() {
-    if (error_target == nullptr) {
-        fprintf(stderr, "stand-in host: error %s: %s (no error target)\n",
-                error_identifier.c_str(), error_message.c_str());
-        abort();
-    }
-    longjmp(*error_target, 1);
+struct Warning {
+    std::string identifier;
+    std::string message;
+};
+std::vector<Warning>& warnings() {
+    static std::vector<Warning> issued;
+    return issued;
 }
 
-// Runs the named function; a failure is recorded in error_identifier and
-// error_message.
+// The error of the last failed interpreter function.
+std::string failure_identifier;
+std::string failure_message;
+
+// Runs the named function; a failure is recorded in failure_identifier and
+// failure_message. An interrupt due now leaves from here.
 bool run_function(int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[], const char* name) {
+    standin_count_interpreter_call();
     const auto found = functions().find(name);
     if (found == functions().end()) {
-        error_identifier = "standin:undefinedFunction";
-        error_message = std::string("undefined function '") + name + "'";
+        failure_identifier = "standin:undefinedFunction";
+        failure_message = std::string("undefined function '") + name + "'";
         return false;
     }
     const char* text = "";
     const char* failure =
         found->second.function(found->second.context, nlhs, plhs, nrhs, prhs, &text);
     if (failure == nullptr) return true;
-    error_identifier = failure;
-    error_message = text != nullptr ? text : "";
+    failure_identifier = failure;
+    failure_message = text != nullptr ? text : "";
     return false;
 }
 
@@ -64,9 +62,7 @@ STANDIN_EXPORT void mexErrMsgIdAndTxt(const char* identifier, const char* format
     va_start(args, format);
     vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    error_identifier = identifier;
-    error_message = message;
-    raise_recorded_error();
+    standin_raise_error(identifier, message);
 }
 
 STANDIN_EXPORT void mexWarnMsgIdAndTxt(const char* identifier, const char* format, ...) {
@@ -75,20 +71,20 @@ STANDIN_EXPORT void mexWarnMsgIdAndTxt(const char* identifier, const char* forma
     va_start(args, format);
     vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    ++warning_count;
-    fprintf(stderr, "warning %s: %s\n", identifier, message);
+    warnings().push_back(Warning{identifier, message});
 }
 
 STANDIN_EXPORT int mexCallMATLAB(int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[],
                                  const char* name) {
-    if (!run_function(nlhs, plhs, nrhs, prhs, name)) raise_recorded_error();
+    if (!run_function(nlhs, plhs, nrhs, prhs, name))
+        standin_raise_error(failure_identifier.c_str(), failure_message.c_str());
     return 0;
 }
 
 STANDIN_EXPORT mxArray* mexCallMATLABWithTrap(int nlhs, mxArray* plhs[], int nrhs,
                                               mxArray* prhs[], const char* name) {
     if (run_function(nlhs, plhs, nrhs, prhs, name)) return nullptr;
-    return standin_create_exception(error_identifier.c_str(), error_message.c_str());
+    return standin_create_exception(failure_identifier.c_str(), failure_message.c_str());
 }
 
 STANDIN_EXPORT void standin_register_function(const char* name, standin_function function,
@@ -98,14 +94,17 @@ STANDIN_EXPORT void standin_register_function(const char* name, standin_function
 
 STANDIN_EXPORT void standin_clear_functions(void) { functions().clear(); }
 
-STANDIN_EXPORT void standin_set_error_target(jmp_buf* target) { error_target = target; }
+STANDIN_EXPORT size_t standin_warning_count(void) { return warnings().size(); }
 
-STANDIN_EXPORT const char* standin_error_identifier(void) { return error_identifier.c_str(); }
+STANDIN_EXPORT const char* standin_warning_identifier(size_t k) {
+    return warnings().at(k).identifier.c_str();
+}
 
-STANDIN_EXPORT const char* standin_error_message(void) { return error_message.c_str(); }
+STANDIN_EXPORT const char* standin_warning_message(size_t k) {
+    return warnings().at(k).message.c_str();
+}
 
-STANDIN_EXPORT size_t standin_take_warning_count(void) {
-    const size_t count = warning_count;
-    warning_count = 0;
-    return count;
+STANDIN_EXPORT void standin_clear_warnings(void) {
+    warnings().clear();
+    warnings().shrink_to_fit();
 }

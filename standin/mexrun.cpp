@@ -1,12 +1,15 @@
 // mexrun: calls a plug-in once through the test host from the command line.
 //
 //   mexrun [--nlhs N] [--quiet] PLUGIN OUTPUT INPUT...
+//   mexrun --help
 //
 // Each INPUT is an array file or a double scalar written as d:VALUE
 // (d:3, d:-0.5, d:NaN, d:Inf). The result in slot 0 is written to OUTPUT as
-// an array file. Progress bar calls are shown on standard error. Exit
-// status: 0 on success, 1 when the plug-in raised an error (its identifier
-// and message go to standard error), 2 on a usage or file error.
+// an array file (the format is in docs/array-files.md, and summarised by
+// --help). Progress bar calls and warnings are shown on standard error.
+// Exit status: 0 on success and for --help, 1 when the plug-in raised an
+// error (its identifier and message go to standard error), 2 on a usage or
+// file error.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,9 +21,35 @@
 
 namespace {
 
+// What --help prints, and a bad call too: the usage and the array-file
+// format, which test_host.h defines.
+const char kHelp[] =
+    "usage: mexrun [--nlhs N] [--quiet] PLUGIN OUTPUT INPUT...\n"
+    "       mexrun --help\n"
+    "\n"
+    "Calls the plug-in PLUGIN (a .mexa64 file) once through the stand-in host\n"
+    "and writes its first output to the array file OUTPUT.\n"
+    "  INPUT     an array file, or d:VALUE for a double scalar (d:3, d:-0.5, d:NaN, d:Inf)\n"
+    "  --nlhs N  the number of outputs to ask for (default 1)\n"
+    "  --quiet   do not show the progress bar's calls on standard error\n"
+    "\n"
+    "Array file: little-endian, elements in column-major order.\n"
+    "  bytes 0-3    \"MXA1\"\n"
+    "  bytes 4-7    uint32 class code: 3 logical, 4 char, 6 double, 7 single,\n"
+    "               8 int8, 9 uint8, 10 int16, 11 uint16, 12 int32, 13 uint32,\n"
+    "               14 int64, 15 uint64\n"
+    "  bytes 8-11   uint32 complex flag: 0 real, 1 complex\n"
+    "  bytes 12-15  uint32 number of dimensions D (1 to 32)\n"
+    "  then         D uint64 dimensions, the real elements, and the imaginary\n"
+    "               elements if complex\n"
+    "The format in full, with an example and how GNU Octave writes and reads\n"
+    "it: docs/array-files.md in the project's sources.\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the plug-in raised an error (identifier\n"
+    "and message on standard error), 2 on a usage or file error.\n";
+
 int usage() {
-    fprintf(stderr, "usage: mexrun [--nlhs N] [--quiet] PLUGIN OUTPUT INPUT...\n"
-                    "  INPUT: an array file, or d:VALUE for a double scalar\n");
+    fputs(kHelp, stderr);
     return 2;
 }
 
@@ -44,7 +73,10 @@ int main(int argc, char** argv) {
     bool quiet = false;
     int arg = 1;
     for (; arg < argc && strncmp(argv[arg], "--", 2) == 0; ++arg) {
-        if (strcmp(argv[arg], "--nlhs") == 0 && arg + 1 < argc) {
+        if (strcmp(argv[arg], "--help") == 0) {
+            fputs(kHelp, stdout);
+            return 0;
+        } else if (strcmp(argv[arg], "--nlhs") == 0 && arg + 1 < argc) {
             nlhs = atoi(argv[++arg]);
         } else if (strcmp(argv[arg], "--quiet") == 0) {
             quiet = true;
@@ -80,6 +112,8 @@ int main(int argc, char** argv) {
     standin_register_function("close", close_progress, quiet_context);
 
     const testhost::CallResult result = testhost::call(plugin, nlhs, inputs);
+    for (const auto& [identifier, message] : result.warnings)
+        fprintf(stderr, "warning %s: %s\n", identifier.c_str(), message.c_str());
     if (!result.ok) {
         fprintf(stderr, "error %s: %s\n", result.error_id.c_str(), result.error_message.c_str());
         return 1;

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
 #include <unordered_map>
 
 #include "array.h"
@@ -21,6 +22,32 @@ void* destroy_hook_context = nullptr;
 std::unordered_map<const mxArray*, uint64_t>& live_arrays() {
     static std::unordered_map<const mxArray*, uint64_t> arrays;
     return arrays;
+}
+
+std::unordered_map<void*, size_t>& live_blocks() {
+    static std::unordered_map<void*, size_t> blocks;
+    return blocks;
+}
+
+jmp_buf* error_target = nullptr;
+std::string error_identifier;
+std::string error_message;
+int allocations_until_failure = 0;
+int allocations_until_null = 0;
+int interpreter_calls_until_interrupt = 0;
+
+// Counts one event toward a failure mode; true when the mode is due now.
+bool due(int* countdown) {
+    if (*countdown <= 0) return false;
+    return --*countdown == 0;
+}
+
+// Every host operation that creates an array or allocates goes through
+// here first; true when it is to fail by returning null.
+bool allocation_fails() {
+    if (due(&allocations_until_failure))
+        standin_raise_error("standin:outOfMemory", "Out of memory.");
+    return due(&allocations_until_null);
 }
 
 [[noreturn]] void host_fault(const char* what, const void* array) {
@@ -111,20 +138,25 @@ STANDIN_EXPORT mxArray* standin_create_shape_only(mxClassID class_id, int ndim, 
 
 STANDIN_EXPORT mxArray* mxCreateNumericMatrix(int m, int n, mxClassID class_id,
                                               mxComplexity complexity) {
+    if (allocation_fails()) return nullptr;
     const int dims[2] = {m, n};
     return new_array_32(class_id, 2, dims, complexity == mxCOMPLEX);
 }
 
 STANDIN_EXPORT mxArray* mxCreateDoubleMatrix(int m, int n, mxComplexity complexity) {
-    return mxCreateNumericMatrix(m, n, mxDOUBLE_CLASS, complexity);
+    if (allocation_fails()) return nullptr;
+    const int dims[2] = {m, n};
+    return new_array_32(mxDOUBLE_CLASS, 2, dims, complexity == mxCOMPLEX);
 }
 
 STANDIN_EXPORT mxArray* mxCreateNumericArray(int ndim, const int* dims, mxClassID class_id,
                                              mxComplexity complexity) {
+    if (allocation_fails()) return nullptr;
     return new_array_32(class_id, ndim, dims, complexity == mxCOMPLEX);
 }
 
 STANDIN_EXPORT mxArray* mxCreateString(const char* text) {
+    if (allocation_fails()) return nullptr;
     const size_t length = strlen(text);
     const size_t dims[2] = {1, length};
     mxArray* array = new_array(mxCHAR_CLASS, 2, dims, false, false);
@@ -144,6 +176,7 @@ STANDIN_EXPORT mxArray* standin_create_exception(const char* identifier, const c
 }
 
 STANDIN_EXPORT mxArray* mxDuplicateArray(const mxArray* source) {
+    if (allocation_fails()) return nullptr;
     checked(source, "mxDuplicateArray of an array that is not alive");
     mxArray* copy = new_array(source->class_id, static_cast<int>(source->dims.size()),
                               source->dims.data(), source->complex, source->sparse);
@@ -282,3 +315,53 @@ STANDIN_EXPORT size_t standin_release_since(uint64_t first_serial, const mxArray
 STANDIN_EXPORT size_t standin_live_arrays(void) { return live_arrays().size(); }
 
 STANDIN_EXPORT bool standin_is_live(const mxArray* array) { return live_arrays().count(array) != 0; }
+
+STANDIN_EXPORT void* mxMalloc(size_t bytes) {
+    if (allocation_fails()) return nullptr;
+    // A failed allocation returns null here; a real host raises instead.
+    void* block = malloc(bytes == 0 ? 1 : bytes);
+    if (block != nullptr) live_blocks().emplace(block, bytes);
+    return block;
+}
+
+STANDIN_EXPORT void mxFree(void* block) {
+    if (block == nullptr) return;
+    if (live_blocks().erase(block) == 0) host_fault("mxFree of a block that is not live", block);
+    free(block);
+}
+
+STANDIN_EXPORT size_t standin_release_blocks(void) {
+    const size_t count = live_blocks().size();
+    for (const auto& [block, bytes] : live_blocks()) free(block);
+    live_blocks().clear();
+    return count;
+}
+
+STANDIN_EXPORT void standin_set_error_target(jmp_buf* target) { error_target = target; }
+
+// longjmp skips destructors, so nothing on the way to the target may own
+// memory.
+STANDIN_EXPORT void standin_raise_error(const char* identifier, const char* message) {
+    error_identifier = identifier;
+    error_message = message;
+    if (error_target == nullptr) {
+        fprintf(stderr, "stand-in host: error %s: %s (no error target)\n", identifier, message);
+        abort();
+    }
+    longjmp(*error_target, 1);
+}
+
+STANDIN_EXPORT const char* standin_error_identifier(void) { return error_identifier.c_str(); }
+
+STANDIN_EXPORT const char* standin_error_message(void) { return error_message.c_str(); }
+
+STANDIN_EXPORT void standin_set_failing_allocation(int k) { allocations_until_failure = k; }
+
+STANDIN_EXPORT void standin_set_null_allocation(int k) { allocations_until_null = k; }
+
+STANDIN_EXPORT void standin_set_interrupt_at(int k) { interpreter_calls_until_interrupt = k; }
+
+STANDIN_EXPORT void standin_count_interpreter_call(void) {
+    if (due(&interpreter_calls_until_interrupt))
+        standin_raise_error("standin:interrupted", "Operation terminated by user.");
+}

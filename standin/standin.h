@@ -30,7 +30,6 @@ mxArray* standin_create_shape_only(mxClassID class_id, int ndim, const size_t* d
 void* mxGetData(const mxArray* array);
 void* mxGetImagData(const mxArray* array);
 size_t mxGetElementSize(const mxArray* array);
-int mxGetNumberOfDimensions(const mxArray* array) MEX_BIND_700(mxGetNumberOfDimensions);
 // The dimension vector in full width, and the data of a character array.
 const size_t* standin_dimensions(const mxArray* array);
 const char* standin_string(const mxArray* array);  // null unless created by mxCreateString
@@ -47,6 +46,34 @@ size_t standin_release_since(uint64_t first_serial, const mxArray* keep);
 size_t standin_live_arrays(void);
 bool standin_is_live(const mxArray* array);
 
+// Blocks from mxMalloc still held: freed here, as a host frees them when a
+// call ends, and counted.
+size_t standin_release_blocks(void);
+
+// Where a raised error unwinds to: mexErrMsgIdAndTxt, mexCallMATLAB on
+// failure, and the failure modes below record the error and longjmp to
+// `target` with value 1, past the plug-in's frames, as a real host leaves a
+// plug-in. Without a target a raised error is printed and the process
+// aborts.
+void standin_set_error_target(jmp_buf* target);
+[[noreturn]] void standin_raise_error(const char* identifier, const char* message);
+const char* standin_error_identifier(void);
+const char* standin_error_message(void);
+
+// How a real host fails: with k > 0 the k-th array creation or mxMalloc
+// from now on raises "standin:outOfMemory" (a real host raises rather than
+// return null), and the k-th interpreter call (mexCallMATLAB or
+// mexCallMATLABWithTrap) does not return but leaves the plug-in as the
+// user's interrupt does ("standin:interrupted"), which no trap catches.
+// standin_set_null_allocation makes the k-th array creation or mxMalloc
+// return null instead, as our mxMalloc does when malloc fails. 0 turns a
+// mode off.
+void standin_set_failing_allocation(int k);
+void standin_set_null_allocation(int k);
+void standin_set_interrupt_at(int k);
+// Counts a host operation of the interpreter; raises the interrupt when due.
+void standin_count_interpreter_call(void);
+
 // Exception arrays, as mexCallMATLABWithTrap returns them.
 mxArray* standin_create_exception(const char* identifier, const char* message);
 const char* standin_exception_identifier(const mxArray* array);  // null if not one
@@ -60,12 +87,11 @@ typedef const char* (*standin_function)(void* context, int nlhs, mxArray* plhs[]
 void standin_register_function(const char* name, standin_function function, void* context);
 void standin_clear_functions(void);
 
-// Where a raised error unwinds to: mexErrMsgIdAndTxt, and mexCallMATLAB on
-// failure, record the error and longjmp to `target` with value 1. Without a
-// target a raised error is printed and the process aborts.
-void standin_set_error_target(jmp_buf* target);
-const char* standin_error_identifier(void);
-const char* standin_error_message(void);
-// Warnings issued through mexWarnMsgIdAndTxt since the last call of this.
-size_t standin_take_warning_count(void);
+// Warnings issued through mexWarnMsgIdAndTxt since they were last cleared.
+// Warnings are recorded, not printed: the test host hands them to each
+// call's result.
+size_t standin_warning_count(void);
+const char* standin_warning_identifier(size_t k);
+const char* standin_warning_message(size_t k);
+void standin_clear_warnings(void);
 }

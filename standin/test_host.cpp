@@ -152,6 +152,7 @@ CallResult call(const Plugin& plugin, int nlhs, const std::vector<mxArray*>& inp
     std::vector<mxArray*> plhs(nlhs > 1 ? nlhs : 1, nullptr);
 
     const uint64_t first_serial = standin_next_serial();
+    standin_clear_warnings();
     CallResult result;
     result.ok = invoke(plugin.entry, nlhs, plhs.data(), static_cast<int>(prhs.size()), prhs.data());
     if (result.ok) {
@@ -160,7 +161,14 @@ CallResult call(const Plugin& plugin, int nlhs, const std::vector<mxArray*>& inp
         result.error_id = standin_error_identifier();
         result.error_message = standin_error_message();
     }
+    standin_set_failing_allocation(0);
+    standin_set_null_allocation(0);
+    standin_set_interrupt_at(0);
     result.leftover_arrays = standin_release_since(first_serial, result.result);
+    result.leftover_blocks = standin_release_blocks();
+    for (size_t k = 0; k < standin_warning_count(); ++k)
+        result.warnings.emplace_back(standin_warning_identifier(k), standin_warning_message(k));
+    standin_clear_warnings();
     for (size_t k = 0; k < inputs.size(); ++k)
         result.inputs_unchanged = result.inputs_unchanged && unchanged(before[k], inputs[k]);
     return result;

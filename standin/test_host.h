@@ -34,11 +34,18 @@ struct CallResult {
     // destroyed; the host has destroyed them. After an error, slot 0 counts
     // among them.
     size_t leftover_arrays = 0;
+    // Blocks from mxMalloc the call still held when it ended; the host has
+    // freed them, as every host does when a call ends by an error.
+    size_t leftover_blocks = 0;
     bool inputs_unchanged = true;  // every input's class, size and data as before the call
+    // The warnings the call issued: identifier, then message.
+    std::vector<std::pair<std::string, std::string>> warnings;
 };
 
 // Calls the plug-in with `inputs` (which stay the caller's) asking for
 // `nlhs` outputs. Slot 0 of the output list exists even when nlhs is 0.
+// The failure modes set before (standin_set_failing_allocation,
+// standin_set_null_allocation, standin_set_interrupt_at) apply to this call and are off after it.
 CallResult call(const Plugin& plugin, int nlhs, const std::vector<mxArray*>& inputs);
 
 // Bytes of the process heap in use.

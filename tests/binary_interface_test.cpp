@@ -1,8 +1,15 @@
-// The built Linux plug-ins' binary interface, read with readelf: what they
-// export, which libraries they need and which host names they bind.
+// The built Linux plug-ins' binary interface, read with readelf and
+// objdump: what they export, which libraries they need, which host names
+// they bind and which glibc versions they need.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -10,14 +17,20 @@
 
 namespace {
 
+// The output of a binutils command; a command that cannot run (the tool
+// is missing) or fails is a test failure, not an empty listing.
 std::string run(const std::string& command) {
     std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return output;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) {
+        ADD_FAILURE() << "cannot run: " << command;
+        return output;
+    }
     char buffer[4096];
     size_t n;
     while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    pclose(pipe);
+    const int status = pclose(pipe);
+    EXPECT_EQ(status, 0) << command << " failed:\n" << output;
     return output;
 }
 
@@ -121,20 +134,84 @@ INSTANTIATE_TEST_SUITE_P(
         PluginInterface{"TARV_c", TARV_C_PLUGIN,
                         with_checks({"mxCreateNumericMatrix_700", "mxCreateDoubleMatrix_700",
                                      "mxGetPr", "mxGetScalar", "mxGetM", "mxGetN",
-                                     "mxCreateString", "mexCallMATLABWithTrap", "mxDestroyArray"})},
+                                     "mxCreateString", "mexCallMATLABWithTrap", "mxDestroyArray",
+                                     "mxMalloc", "mxFree", "mxGetNumberOfDimensions_700",
+                                     "mexWarnMsgIdAndTxt"})},
         PluginInterface{"bandscore", BANDSCORE_PLUGIN,
                         with_checks({"mxDuplicateArray", "mxGetDimensions_700", "mxGetPr",
                                      "mxCreateNumericArray_700"})}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(BinaryInterfaceTest, FilterTakesItsMathFromLibm) {
-    std::set<std::string> math;
+TEST(BinaryInterfaceTest, FilterTakesItsMathFromLibmAndItsMemoryFromTheHost) {
+    std::set<std::string> bound;
     for (const DynamicSymbol& symbol : dynamic_symbols(TARV_C_PLUGIN)) {
         const std::string name = unversioned(symbol.name);
-        if (!symbol.defined && (name == "exp" || name == "logf" || name == "malloc" || name == "free"))
-            math.insert(name);
+        if (!symbol.defined && (name == "exp" || name == "logf" || name == "malloc" ||
+                                name == "free" || name == "mxMalloc" || name == "mxFree"))
+            bound.insert(name);
     }
-    EXPECT_EQ(math, (std::set<std::string>{"exp", "logf", "malloc", "free"}));
+    EXPECT_EQ(bound, (std::set<std::string>{"exp", "logf", "mxMalloc", "mxFree"}));
+}
+
+// The glibc versions a plug-in needs, as objdump -T lists them: "(GLIBC_2.3.4)".
+std::set<std::string> glibc_versions(const std::string& path) {
+    std::set<std::string> versions;
+    for (const std::string& line : lines(run("objdump -T '" + path + "'"))) {
+        const size_t start = line.find("(GLIBC_");
+        if (start != std::string::npos)
+            versions.insert(line.substr(start + 7, line.find(')', start) - start - 7));
+    }
+    return versions;
+}
+
+// 2.3.4 as {2, 3, 4}.
+std::vector<int> version_numbers(const std::string& text) {
+    std::vector<int> numbers;
+    std::istringstream stream(text);
+    for (std::string part; std::getline(stream, part, '.');) numbers.push_back(std::stoi(part));
+    return numbers;
+}
+
+// Hosts still run on glibc 2.17 (RHEL/CentOS 7): no symbol may need a newer
+// version, or the loader refuses the plug-in.
+TEST_P(BinaryInterfaceTest, NeedsNoGlibcVersionAfter2_17) {
+    const std::set<std::string> versions = glibc_versions(GetParam().path);
+    EXPECT_FALSE(versions.empty()) << "no glibc symbol found: is objdump -T reading the file?";
+    for (const std::string& version : versions)
+        EXPECT_LE(version_numbers(version), (std::vector<int>{2, 17})) << "GLIBC_" << version;
+}
+
+// The plug-ins bind exp and logf at their oldest versions (GLIBC_2.2.5);
+// their results are those of the current versions, bit for bit, on a sweep
+// of inputs that reaches overflow, underflow and the special values, with
+// NaN in the same places (the old logf of a negative number is +NaN, the
+// new one -NaN).
+TEST(BinaryInterfaceTest, OldestExpAndLogfGiveTheCurrentBits) {
+    void* libm = dlopen("libm.so.6", RTLD_NOW);
+    ASSERT_NE(libm, nullptr) << dlerror();
+    using Exp = double (*)(double);
+    using Logf = float (*)(float);
+    const auto old_exp = reinterpret_cast<Exp>(dlvsym(libm, "exp", "GLIBC_2.2.5"));
+    const auto new_exp = reinterpret_cast<Exp>(dlsym(libm, "exp"));
+    const auto old_logf = reinterpret_cast<Logf>(dlvsym(libm, "logf", "GLIBC_2.2.5"));
+    const auto new_logf = reinterpret_cast<Logf>(dlsym(libm, "logf"));
+    ASSERT_TRUE(old_exp && new_exp && old_logf && new_logf);
+    std::vector<float> inputs = {0.0f, -0.0f, INFINITY, -INFINITY, NAN, -NAN, 1e-45f, -1e-45f,
+                                 88.7f, 88.8f, 709.0f, 710.0f, -745.0f, -746.0f, 3.4e38f,
+                                 -3.4e38f};
+    std::mt19937 generator(7);
+    std::uniform_int_distribution<uint32_t> bits;
+    for (int k = 0; k < 2000000; ++k) inputs.push_back(std::bit_cast<float>(bits(generator)));
+    for (int k = -1200; k <= 1200; ++k) inputs.push_back(static_cast<float>(k) * 0.625f);
+    auto same = [](auto a, auto b) { return std::isnan(a) ? std::isnan(b) : memcmp(&a, &b, sizeof a) == 0; };
+    size_t differ = 0;
+    for (float x : inputs) {
+        const double d = static_cast<double>(x);
+        differ += !same(old_exp(d), new_exp(d));
+        differ += !same(old_logf(x), new_logf(x));
+    }
+    EXPECT_EQ(differ, 0u) << "of " << inputs.size() << " inputs";
+    dlclose(libm);
 }
 
 }  // namespace

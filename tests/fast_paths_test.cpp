@@ -25,31 +25,24 @@ namespace {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-// The forced choices: every fast instruction set this machine runs, each
-// with 1, 2 and 3 threads.
-std::vector<PathChoice> fast_choices() {
-    std::vector<PathChoice> choices;
-    for (CpuPath path : {CpuPath::kBaseline, CpuPath::kAvx2, CpuPath::kAvx512}) {
-        if (!cpu_path_supported(path)) continue;
-        for (int32_t threads : {1, 2, 3}) choices.push_back({path, threads});
-    }
-    return choices;
-}
+// Every fast instruction set. Tests run once per set; a set this processor
+// lacks is reported as skipped.
+const CpuPath kFastPaths[] = {CpuPath::kBaseline, CpuPath::kAvx2, CpuPath::kAvx512};
+
+// The forced choices of one instruction set: 1, 2 and 3 threads.
+std::vector<PathChoice> choices_for(CpuPath path) { return {{path, 1}, {path, 2}, {path, 3}}; }
+
+#define SKIP_UNLESS_SUPPORTED(path)                                                   \
+    if (!cpu_path_supported(path))                                                    \
+    GTEST_SKIP() << "this processor has no " << cpu_path_name(path) << "; that path is " \
+                 << "not compared here"
 
 std::string describe(const PathChoice& choice) {
     return std::string(cpu_path_name(choice.path)) + " path, " + std::to_string(choice.threads) +
            " thread(s)";
 }
 
-TEST(FastPathsTest, BaselineRunsHereAndWiderSetsAreReported) {
-    ASSERT_TRUE(cpu_path_supported(CpuPath::kBaseline));
-    ASSERT_TRUE(cpu_path_supported(CpuPath::kPlain));
-    for (CpuPath path : {CpuPath::kAvx2, CpuPath::kAvx512})
-        if (!cpu_path_supported(path))
-            std::printf("note: this processor has no %s; that path is not compared here\n",
-                        cpu_path_name(path));
-    EXPECT_NE(CpuPath::kAutomatic, resolve_cpu_path(CpuPath::kAutomatic));
-}
+std::string path_suffix(CpuPath path) { return cpu_path_name(path); }
 
 // --- the filter -------------------------------------------------------------
 
@@ -134,15 +127,16 @@ ReferenceRegion middle_region(uint32_t rows, uint32_t cols) {
     return {r0, r1, c0, c1, (r1 - r0 + 1) * (c1 - c0 + 1)};
 }
 
-class FilterPaths : public ::testing::TestWithParam<FilterCase> {};
+class FilterPaths : public ::testing::TestWithParam<std::tuple<FilterCase, CpuPath>> {};
 
 TEST_P(FilterPaths, EveryPathGivesTheBitsOfThePlainLoops) {
-    const FilterCase c = GetParam();
+    const auto [c, path] = GetParam();
+    SKIP_UNLESS_SUPPORTED(path);
     const std::vector<float> source = log_image(c.rows, c.cols, c.rows * 131 + c.cols, c.values);
     const DiffusionParams params{middle_region(c.rows, c.cols), c.iterations, c.lambda};
     FilterRun reference(c.rows, c.cols, 7.0f);
     ASSERT_TRUE(reference.filter({CpuPath::kPlain, 1}, source, params));
-    for (const PathChoice& choice : fast_choices()) {
+    for (const PathChoice& choice : choices_for(path)) {
         FilterRun fast(c.rows, c.cols, -3.0f);
         ASSERT_TRUE(fast.filter(choice, source, params)) << describe(choice);
         EXPECT_TRUE(planes_match(reference.work, fast.work, c.rows)) << describe(choice);
@@ -169,9 +163,21 @@ std::vector<FilterCase> filter_cases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Shapes, FilterPaths, ::testing::ValuesIn(filter_cases()));
+INSTANTIATE_TEST_SUITE_P(Shapes, FilterPaths,
+                         ::testing::Combine(::testing::ValuesIn(filter_cases()),
+                                            ::testing::ValuesIn(kFastPaths)),
+                         [](const auto& info) {
+                             return std::to_string(info.index) + "_" +
+                                    path_suffix(std::get<1>(info.param));
+                         });
 
-TEST(FilterPathsTest, RegionsWithDefinedDegenerateStatistics) {
+// The tests below run once for each instruction set.
+class FilterPathTest : public ::testing::TestWithParam<CpuPath> {
+protected:
+    void SetUp() override { SKIP_UNLESS_SUPPORTED(GetParam()); }
+};
+
+TEST_P(FilterPathTest, RegionsWithDefinedDegenerateStatistics) {
     // An empty region (q0 NaN), a one-pixel region (var 0) and a uniform
     // image of zeros (every coefficient NaN).
     const uint32_t rows = 12, cols = 9;
@@ -187,7 +193,7 @@ TEST(FilterPathsTest, RegionsWithDefinedDegenerateStatistics) {
         const DiffusionParams params{c.region, 2, 0.25f};
         FilterRun reference(rows, cols, 1.0f);
         reference.filter({CpuPath::kPlain, 1}, *c.source, params);
-        for (const PathChoice& choice : fast_choices()) {
+        for (const PathChoice& choice : choices_for(GetParam())) {
             FilterRun fast(rows, cols, 2.0f);
             fast.filter(choice, *c.source, params);
             EXPECT_TRUE(planes_match(reference.work, fast.work, rows)) << describe(choice);
@@ -195,12 +201,12 @@ TEST(FilterPathsTest, RegionsWithDefinedDegenerateStatistics) {
     }
 }
 
-TEST(FilterPathsTest, ProgressRunsOnTheCallingThreadAndCanStop) {
+TEST_P(FilterPathTest, ProgressRunsOnTheCallingThreadAndCanStop) {
     const uint32_t rows = 20, cols = 16;
     const std::vector<float> source = log_image(rows, cols, 9, Values::kSmooth);
     const DiffusionParams params{middle_region(rows, cols), 6, 0.2f};
     for (int32_t stop_after : {-1, 0, 2, 5}) {
-        for (const PathChoice& choice : fast_choices()) {
+        for (const PathChoice& choice : choices_for(GetParam())) {
             FilterRun fast(rows, cols, 0.0f);
             fast.stop_after = stop_after;
             EXPECT_EQ(stop_after < 0, fast.filter(choice, source, params)) << describe(choice);
@@ -223,7 +229,7 @@ struct FloatingPointMode {
     unsigned flush_bits;
 };
 
-TEST(FilterPathsTest, WorkersComputeInTheCallersFloatingPointEnvironment) {
+TEST_P(FilterPathTest, WorkersComputeInTheCallersFloatingPointEnvironment) {
     // Threads start with their creator's environment, so every path rounds
     // and flushes as the host has set, as the plain loops do.
     const uint32_t rows = 30, cols = 24;
@@ -240,19 +246,38 @@ TEST(FilterPathsTest, WorkersComputeInTheCallersFloatingPointEnvironment) {
         FilterRun reference(rows, cols, 1.0f);
         reference.filter({CpuPath::kPlain, 1}, source, params);
         std::vector<std::vector<float>> fast_results;
-        for (const PathChoice& choice : fast_choices()) {
+        for (const PathChoice& choice : choices_for(GetParam())) {
             FilterRun fast(rows, cols, 2.0f);
             fast.filter(choice, source, params);
             fast_results.push_back(fast.work);
         }
         _mm_setcsr(saved_csr);
         std::fesetround(saved_rounding);
-        const std::vector<PathChoice> choices = fast_choices();
+        const std::vector<PathChoice> choices = choices_for(GetParam());
         for (size_t k = 0; k < choices.size(); ++k)
             EXPECT_TRUE(planes_match(reference.work, fast_results[k], rows))
                 << mode.name << ", " << describe(choices[k]);
     }
 }
+
+// Any team size gives the bits of one thread: the blocks of columns, their
+// halos and the scratch columns of every member, up to the most threads a
+// team has.
+TEST_P(FilterPathTest, EveryThreadCountGivesTheSameBits) {
+    const uint32_t rows = 37, cols = 150;
+    const std::vector<float> source = log_image(rows, cols, 41, Values::kSpecial);
+    const DiffusionParams params{middle_region(rows, cols), 3, 0.2f};
+    FilterRun reference(rows, cols, 1.0f);
+    reference.filter({CpuPath::kPlain, 1}, source, params);
+    for (int32_t threads : {4, 5, 6, 7, 8, 13, 31, 64, 75}) {
+        FilterRun fast(rows, cols, 2.0f);
+        fast.filter({GetParam(), threads}, source, params);
+        EXPECT_TRUE(planes_match(reference.work, fast.work, rows)) << threads << " threads";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(InstructionSets, FilterPathTest, ::testing::ValuesIn(kFastPaths),
+                         [](const auto& info) { return path_suffix(info.param); });
 
 TEST(FilterPathsTest, OtherNeighbourTablesTakeThePlainLoops) {
     // Wrap-around columns: the fast sweep assumes clamped borders, so it
@@ -344,10 +369,11 @@ ScoreSetup score_setup(const ScoreCase& c, unsigned seed) {
     return s;
 }
 
-class ScorePaths : public ::testing::TestWithParam<ScoreCase> {};
+class ScorePaths : public ::testing::TestWithParam<std::tuple<ScoreCase, CpuPath>> {};
 
 TEST_P(ScorePaths, EveryPathGivesTheBitsOfThePlainLoop) {
-    const ScoreCase c = GetParam();
+    const auto [c, path] = GetParam();
+    SKIP_UNLESS_SUPPORTED(path);
     const ScoreSetup s = score_setup(c, static_cast<unsigned>(c.A * 1000 + c.B * 10 + c.C));
     BandPair pair;
     ASSERT_TRUE(candidate_rows_in_range(c.C, s.params, &pair));
@@ -355,7 +381,7 @@ TEST_P(ScorePaths, EveryPathGivesTheBitsOfThePlainLoop) {
     const size_t cells = static_cast<size_t>(c.A) * c.B * c.C;
     std::vector<double> reference(cells, 11.0);
     score_bands_reference(s.image.data(), s.rows, c.C, s.params, reference.data());
-    for (const PathChoice& choice : fast_choices()) {
+    for (const PathChoice& choice : choices_for(path)) {
         std::vector<double> fast(cells, -13.0);
         score_bands_with(choice, s.image.data(), s.rows, c.C, s.params, fast.data());
         EXPECT_TRUE(planes_match(reference, fast, static_cast<size_t>(c.A)))
@@ -383,7 +409,34 @@ std::vector<ScoreCase> score_cases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Shapes, ScorePaths, ::testing::ValuesIn(score_cases()));
+INSTANTIATE_TEST_SUITE_P(Shapes, ScorePaths,
+                         ::testing::Combine(::testing::ValuesIn(score_cases()),
+                                            ::testing::ValuesIn(kFastPaths)),
+                         [](const auto& info) {
+                             return std::to_string(info.index) + "_" +
+                                    path_suffix(std::get<1>(info.param));
+                         });
+
+class ScorePathTest : public ::testing::TestWithParam<CpuPath> {
+protected:
+    void SetUp() override { SKIP_UNLESS_SUPPORTED(GetParam()); }
+};
+
+TEST_P(ScorePathTest, EveryThreadCountGivesTheSameBits) {
+    const ScoreCase c{11, 13, 90, 1.0, 3.0, true};
+    const ScoreSetup s = score_setup(c, 43);
+    const size_t cells = static_cast<size_t>(c.A) * c.B * c.C;
+    std::vector<double> reference(cells, 1.0);
+    score_bands_reference(s.image.data(), s.rows, c.C, s.params, reference.data());
+    for (int32_t threads : {4, 5, 7, 8, 13, 64, 90}) {
+        std::vector<double> fast(cells, 2.0);
+        score_bands_with({GetParam(), threads}, s.image.data(), s.rows, c.C, s.params, fast.data());
+        EXPECT_TRUE(planes_match(reference, fast, static_cast<size_t>(c.A))) << threads << " threads";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(InstructionSets, ScorePathTest, ::testing::ValuesIn(kFastPaths),
+                         [](const auto& info) { return path_suffix(info.param); });
 
 TEST(ScorePathsTest, AutomaticChoiceOnAVolumeLargeEnoughForThreads) {
     const ScoreCase c{40, 40, 64, 0.0, 10.0, false};
@@ -437,14 +490,15 @@ TEST(PluginPathsTest, ScorerPlugInGivesTheBitsOfThePlainLoop) {
 
 // The arithmetic is defined without fused multiply-adds: no instruction
 // set the plug-ins dispatch to may contract a product into a sum. objdump
-// lists every instruction of every path.
+// lists every instruction of every path, the 256- and 512-bit ones among
+// them, whatever this processor runs.
 TEST(PluginPathsTest, PlugInsContainNoFusedMultiplyAdd) {
     for (const char* path : {TARV_C_PLUGIN, BANDSCORE_PLUGIN}) {
         const std::string command = std::string("objdump -d --no-show-raw-insn '") + path + "'";
         FILE* pipe = popen(command.c_str(), "r");
         ASSERT_NE(pipe, nullptr);
         char line[512];
-        size_t instructions = 0, fused = 0, wide = 0;
+        size_t instructions = 0, fused = 0, wide = 0, widest = 0;
         while (fgets(line, sizeof line, pipe) != nullptr) {
             const std::string text(line);
             if (text.find(":\t") == std::string::npos) continue;
@@ -455,11 +509,13 @@ TEST(PluginPathsTest, PlugInsContainNoFusedMultiplyAdd) {
                 text.find("\tvfnmsub") != std::string::npos)
                 ++fused;
             if (text.find("%ymm") != std::string::npos) ++wide;
+            if (text.find("%zmm") != std::string::npos) ++widest;
         }
         EXPECT_EQ(0, pclose(pipe)) << command;
         EXPECT_GT(instructions, 1000u) << path;
         EXPECT_EQ(0u, fused) << path;
         EXPECT_GT(wide, 0u) << path << " has no AVX2 path";
+        EXPECT_GT(widest, 0u) << path << " has no AVX-512 path";
     }
 }
 

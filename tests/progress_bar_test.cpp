@@ -38,6 +38,8 @@ protected:
     int run(int iterations) {
         ProgressBar bar{};
         int advances = 0;
+        EXPECT_TRUE(create_bar(&bar));
+        EXPECT_EQ(*bar.value, 0.0);
         if (open_bar(&bar)) {
             created = {bar.fraction, bar.title, bar.bar};
             fraction_created_first = standin_serial(bar.fraction) < standin_serial(bar.title);
@@ -151,5 +153,21 @@ INSTANTIATE_TEST_SUITE_P(
         for (char& ch : name) if (ch == ' ') ch = '_';
         return name;
     });
+
+// A host that cannot create the fraction (1) or the title (2): nothing is
+// shown, and close_bar destroys what was created.
+class ProgressCreationTest : public ProgressBarTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ProgressCreationTest, AFailedCreationLeavesNothing) {
+    standin_set_null_allocation(GetParam());
+    ProgressBar bar{};
+    EXPECT_FALSE(create_bar(&bar));
+    standin_set_null_allocation(0);
+    close_bar(&bar);
+    EXPECT_TRUE(recorder.calls.empty());
+    EXPECT_EQ(destroyed.arrays.size(), static_cast<size_t>(GetParam() - 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(FailingCreation, ProgressCreationTest, ::testing::Values(1, 2));
 
 }  // namespace

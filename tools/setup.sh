@@ -1,30 +1,54 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need.
+# Installs the Debian packages of one of two sets, named by the argument:
+#
+#   tools/setup.sh demo   what `make demo` needs: the compiler, CMake,
+#                         GNU Octave with its headers, the font and the
+#                         gnuplot its figures need
+#   tools/setup.sh test   everything: the demo set and what the tests, the
+#                         sanitizer build, the benchmarks and the Windows
+#                         builds need (`make`, `make test`, `make bench`,
+#                         `make dist`)
+#
 # Run by every make target first. As root it runs apt-get update once and
 # installs only what is missing; otherwise it prints the exact commands.
 set -euo pipefail
 
-packages=(
-  cmake make g++ binutils pkg-config
-  libgtest-dev libbenchmark-dev
-  # The sanitizer build and the fuzz targets (clang with its runtimes:
-  # AddressSanitizer, UndefinedBehaviorSanitizer, libFuzzer), and valgrind.
-  clang libclang-rt-14-dev valgrind
+demo_packages=(
+  cmake make g++ pkg-config
   # GNU Octave as a host: octave-cli, mkoctfile and Octave's headers; the
   # font its figures (the waitbar too) need to be created at all; gnuplot,
   # its toolkit without a display, for the demo's picture.
   octave liboctave-dev fonts-freefont-otf gnuplot-nox
+)
+
+test_packages=(
+  "${demo_packages[@]}"
+  binutils libgtest-dev libbenchmark-dev
+  # The sanitizer build and the fuzz targets (clang with its runtimes:
+  # AddressSanitizer, UndefinedBehaviorSanitizer, libFuzzer), and valgrind.
+  clang libclang-rt-14-dev valgrind
   # The 32-bit Windows filter: the MinGW cross compiler and its tools, and
   # wine (its 32-bit half is an i386 package) to run its tests.
   g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386
-  # Both plug-ins for 64-bit Windows: the MinGW cross compiler for x86-64,
-  # and wine's 64-bit loader to run their tests.
+  # The 64-bit Windows build: its cross compiler and wine's 64-bit half.
   g++-mingw-w64-x86-64 wine64
 )
 
-# wine32 comes from the i386 architecture, which dpkg must know first.
+case "${1:-}" in
+  demo) packages=("${demo_packages[@]}") ;;
+  test) packages=("${test_packages[@]}") ;;
+  *)
+    echo "usage: tools/setup.sh demo|test" >&2
+    exit 2
+    ;;
+esac
+
+# wine32 comes from the i386 architecture, which dpkg must know first; only
+# the test set has a package of it.
 add_i386=()
-dpkg --print-foreign-architectures | grep -qx i386 || add_i386=(dpkg --add-architecture i386)
+if [ "$1" = test ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  add_i386=(dpkg --add-architecture i386)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,0 +1,244 @@
+// Both plug-ins in a host that fails as real hosts do: an array creation or
+// mxMalloc that raises an error (out of memory) or returns null, and an
+// interpreter call from which the user's interrupt leaves the plug-in
+// without returning. After every such call the process holds no thread
+// beyond its own, the heap is back at its level (the host frees what the
+// call left), and the next call gives the exact result. Each case runs on
+// an image small enough for one thread and on one large enough for a team.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bits.h"
+#include "kernel.h"
+#include "plugin_support.h"
+#include "threads.h"
+#include "scorer.h"
+
+namespace {
+
+
+
+enum class Failure { kRaisingAllocation, kNullAllocation, kInterrupt };
+
+const char* failure_name(Failure failure) {
+    switch (failure) {
+        case Failure::kRaisingAllocation: return "raising allocation";
+        case Failure::kNullAllocation: return "null allocation";
+        case Failure::kInterrupt: return "interrupt";
+    }
+    return "";
+}
+
+void arm(Failure failure, int k) {
+    switch (failure) {
+        case Failure::kRaisingAllocation: standin_set_failing_allocation(k); break;
+        case Failure::kNullAllocation: standin_set_null_allocation(k); break;
+        case Failure::kInterrupt: standin_set_interrupt_at(k); break;
+    }
+}
+
+// One plug-in call that the host makes fail at its k-th allocation or
+// interpreter call, and what must follow.
+struct Scenario {
+    const char* plugin;
+    std::function<Inputs()> inputs;
+    std::vector<size_t> result_dims;
+    std::function<bool(const mxArray* result)> exact;  // the result of a normal call
+    const char* null_error;  // the plug-in's own error when the host returns null
+    int allocations;         // array creations and mxMalloc blocks of a normal call
+    int arrays_before_blocks;  // how many of them come first (no block before)
+    int interpreter_calls;
+    size_t copies_left_to_host;  // arrays the plug-in leaves to the host even on its own error
+};
+
+// Runs the scenario with `failure` at every k and once past the last.
+void run_every_failure(const Scenario& s, Failure failure) {
+    const int events = failure == Failure::kInterrupt ? s.interpreter_calls : s.allocations;
+    const size_t threads = threads_in_process();
+    for (int k = 1; k <= events + 1; ++k) {
+        SCOPED_TRACE(std::string(failure_name(failure)) + " at " + std::to_string(k));
+        const long growth = heap_growth([&] {
+            RecordedProgress progress;
+            {
+                Inputs inputs = s.inputs();
+                arm(failure, k);
+                Outcome failed(testhost::call(plugin_at(s.plugin), 1, inputs.arrays));
+                EXPECT_TRUE(failed.call.inputs_unchanged);
+                if (k > events) {
+                    // Past the last event: the call never met the failure.
+                    EXPECT_TRUE(failed.call.ok) << failed.call.error_id;
+                    return;
+                }
+                EXPECT_FALSE(failed.call.ok);
+                const bool raised_by_host = failure != Failure::kNullAllocation;
+                EXPECT_EQ(failed.call.error_id,
+                          failure == Failure::kInterrupt       ? "standin:interrupted"
+                          : failure == Failure::kNullAllocation ? s.null_error
+                                                                : "standin:outOfMemory");
+                if (!raised_by_host) {
+                    // The plug-in itself frees and destroys what it made,
+                    // but for what it always leaves to the host.
+                    EXPECT_EQ(failed.call.leftover_arrays,
+                              std::min(static_cast<size_t>(k - 1), s.copies_left_to_host));
+                    EXPECT_EQ(failed.call.leftover_blocks, 0u);
+                } else if (failure == Failure::kRaisingAllocation &&
+                           k <= s.arrays_before_blocks) {
+                    EXPECT_EQ(failed.call.leftover_blocks, 0u)
+                        << "a block was taken before every host array existed";
+                }
+                EXPECT_EQ(threads_settled_at(threads), threads) << "a worker thread was left behind";
+            }
+            Inputs inputs = s.inputs();
+            Outcome next(testhost::call(plugin_at(s.plugin), 1, inputs.arrays));
+            ASSERT_TRUE(next.call.ok) << next.call.error_id << ": " << next.call.error_message;
+            EXPECT_EQ(testhost::dimensions(next.call.result), s.result_dims);
+            EXPECT_TRUE(s.exact(next.call.result));
+            EXPECT_EQ(next.call.leftover_blocks, 0u);
+        });
+        EXPECT_EQ(growth, 0);
+    }
+}
+
+// --- the filter -------------------------------------------------------------
+
+std::vector<float> log_image(uint32_t rows, uint32_t cols) {
+    std::mt19937 generator(rows * 31 + cols);
+    std::uniform_real_distribution<float> value(0.0f, 3.0f);
+    std::vector<float> image(static_cast<size_t>(rows) * cols);
+    for (float& v : image) v = value(generator);
+    return image;
+}
+
+// Bar on, 3 iterations: "waitbar" to open, three to advance, "close".
+Scenario filter_scenario(uint32_t rows, uint32_t cols) {
+    const std::vector<float> source = log_image(rows, cols);
+    const ReferenceRegion region{0, rows / 2, 0, cols / 2, (rows / 2 + 1) * (cols / 2 + 1)};
+    const DiffusionParams params{region, 3, 0.2f};
+    const size_t pixels = source.size();
+    std::vector<int32_t> up(rows), down(rows), left(cols), right(cols);
+    std::vector<float> scratch(5 * pixels), expected(pixels);
+    const NeighbourTables tables{up.data(), down.data(), left.data(), right.data()};
+    build_neighbour_tables(rows, cols, tables);
+    float* s = scratch.data();
+    diffuse_reference(source.data(), expected.data(), rows, cols, tables,
+                      {s, s + pixels, s + 2 * pixels, s + 3 * pixels, s + 4 * pixels}, params,
+                      {nullptr, nullptr});
+    Scenario scenario;
+    scenario.plugin = TARV_C_PLUGIN;
+    scenario.inputs = [=] {
+        using testhost::make_scalar;
+        return Inputs({testhost::make_single(rows, cols, source), make_scalar(3), make_scalar(0.2),
+                       make_scalar(1), make_scalar(rows / 2 + 1), make_scalar(1),
+                       make_scalar(cols / 2 + 1), make_scalar(1)});
+    };
+    scenario.result_dims = {rows, cols};
+    scenario.exact = [=](const mxArray* result) {
+        return static_cast<bool>(planes_match(expected, testhost::single_values(result), rows));
+    };
+    scenario.null_error = "TARV_c:outOfMemory";
+    scenario.allocations = 1 + 2 + 9;  // result, fraction and title, tables and planes
+    scenario.arrays_before_blocks = 3;
+    scenario.interpreter_calls = 5;
+    scenario.copies_left_to_host = 0;
+    return scenario;
+}
+
+struct ImageSize {
+    const char* name;
+    uint32_t rows, cols;
+};
+
+class FilterInFailingHost
+    : public ::testing::TestWithParam<std::tuple<ImageSize, Failure>> {};
+
+TEST_P(FilterInFailingHost, LeavesNothingBehindAndTheNextCallIsExact) {
+    const auto [size, failure] = GetParam();
+    run_every_failure(filter_scenario(size.rows, size.cols), failure);
+}
+
+const ImageSize kFilterImages[] = {{"one_thread", 24, 20}, {"team", 300, 260}};
+
+// --- the scorer ---------------------------------------------------------------
+
+Scenario scorer_scenario(int32_t A, int32_t B, int32_t C) {
+    const int32_t rows = A + B + 4;
+    std::mt19937 generator(static_cast<unsigned>(A * B * C));
+    std::uniform_real_distribution<double> value(0.0, 10.0);
+    std::vector<double> image(static_cast<size_t>(rows) * C);
+    for (double& v : image) v = value(generator);
+    const std::vector<double> mean(C, 8.0), sd(C, 3.0), low(C, 0.0), high(C, 20.0);
+    const BandScoreParams params{1.0, 3.0,       A,         B,          0.5,
+                                 mean.data(), sd.data(), low.data(), high.data()};
+    std::vector<double> expected(static_cast<size_t>(A) * B * C);
+    score_bands_reference(image.data(), rows, C, params, expected.data());
+    Scenario scenario;
+    scenario.plugin = BANDSCORE_PLUGIN;
+    scenario.inputs = [=] {
+        using testhost::make_double;
+        using testhost::make_scalar;
+        const size_t cols = static_cast<size_t>(C);
+        return Inputs({make_scalar(1.0), make_scalar(3.0),
+                       make_double({static_cast<size_t>(rows), cols}, image),
+                       make_double({1, cols}, mean), make_double({1, cols}, sd), make_scalar(A),
+                       make_scalar(B), make_scalar(0.5), make_double({1, cols}, low),
+                       make_double({1, cols}, high)});
+    };
+    scenario.result_dims = {static_cast<size_t>(A), static_cast<size_t>(B),
+                            static_cast<size_t>(C)};
+    scenario.exact = [=](const mxArray* result) {
+        return static_cast<bool>(
+            planes_match(expected, testhost::double_values(result), static_cast<size_t>(A)));
+    };
+    scenario.null_error = "bandscore:outOfMemory";
+    scenario.allocations = 10 + 1;  // the copies of the ten arguments, the result
+    scenario.arrays_before_blocks = 11;
+    scenario.interpreter_calls = 0;
+    scenario.copies_left_to_host = 10;
+    return scenario;
+}
+
+struct VolumeSize {
+    const char* name;
+    int32_t A, B, C;
+};
+
+class ScorerInFailingHost
+    : public ::testing::TestWithParam<std::tuple<VolumeSize, Failure>> {};
+
+TEST_P(ScorerInFailingHost, LeavesNothingBehindAndTheNextCallIsExact) {
+    const auto [size, failure] = GetParam();
+    run_every_failure(scorer_scenario(size.A, size.B, size.C), failure);
+}
+
+const VolumeSize kVolumes[] = {{"one_thread", 6, 7, 5}, {"team", 40, 40, 64}};
+
+template <typename Size>
+std::string case_name(const ::testing::TestParamInfo<std::tuple<Size, Failure>>& info) {
+    std::string name = std::string(std::get<0>(info.param).name) + "_" +
+                       failure_name(std::get<1>(info.param));
+    for (char& c : name)
+        if (c == ' ') c = '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, FilterInFailingHost,
+                         ::testing::Combine(::testing::ValuesIn(kFilterImages),
+                                            ::testing::Values(Failure::kRaisingAllocation,
+                                                              Failure::kNullAllocation,
+                                                              Failure::kInterrupt)),
+                         case_name<ImageSize>);
+
+// The scorer makes no interpreter call.
+INSTANTIATE_TEST_SUITE_P(Hosts, ScorerInFailingHost,
+                         ::testing::Combine(::testing::ValuesIn(kVolumes),
+                                            ::testing::Values(Failure::kRaisingAllocation,
+                                                              Failure::kNullAllocation)),
+                         case_name<VolumeSize>);
+
+}  // namespace
