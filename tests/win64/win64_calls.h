@@ -81,11 +81,14 @@ struct Outcome {
     std::vector<size_t> dims;
     std::vector<std::string> calls;
     size_t leftover = 0;
+    size_t blocks = 0;  // mxMalloc blocks left, which the host freed
+    std::vector<std::string> warnings;  // "IDENTIFIER TEXT"
     bool unchanged = true;
     long long heap = 0;      // Windows: heap a repeated call left in use
     bool supported = true;   // Windows cores: whether the path runs here
     double seconds = 0;      // Windows, --time: the fastest call
-    int threads_before = -1, threads_most = -1;  // Windows, --count-threads
+    int threads_before = -1, threads_most = -1, threads_after = -1;  // Windows, --count-threads
+    std::string next;  // Windows, with a failure mode: the status of the call after
 };
 
 inline void take_result(const mxArray* result, Outcome* outcome) {
@@ -116,8 +119,21 @@ inline Outcome run_linux(Plugin plugin, const Inputs& inputs, int fail_at = 0) {
     }
     outcome.calls = describe_calls(recorder.calls);
     outcome.leftover = result.leftover_arrays;
+    outcome.blocks = result.leftover_blocks;
+    for (const auto& [identifier, text] : result.warnings) outcome.warnings.push_back(identifier + " " + text);
     outcome.unchanged = result.inputs_unchanged;
     return outcome;
+}
+
+// The Linux plug-in with one of the stand-in host's failure modes armed
+// for the call: "--interrupt-at", "--failing-allocation" or
+// "--null-allocation" and its k, as the runner takes them.
+inline Outcome run_linux_failing(Plugin plugin, const Inputs& inputs, const std::string& mode, int k) {
+    if (mode == "--interrupt-at") standin_set_interrupt_at(k);
+    else if (mode == "--failing-allocation") standin_set_failing_allocation(k);
+    else if (mode == "--null-allocation") standin_set_null_allocation(k);
+    else ADD_FAILURE() << "no failure mode " << mode;
+    return run_linux(plugin, inputs);
 }
 
 // Runs win64_runner.exe under the 64-bit wine loader with `options` on
@@ -153,16 +169,21 @@ inline Outcome run_windows(Plugin plugin, const Inputs& inputs, const std::strin
         if (key == "status") outcome.status = value;
         else if (key == "message") outcome.message = value;
         else if (key == "leftover") outcome.leftover = std::stoul(value);
+        else if (key == "blocks") outcome.blocks = std::stoul(value);
+        else if (key == "warning") outcome.warnings.push_back(value);
+        else if (key == "next") outcome.next = value;
         else if (key == "unchanged") outcome.unchanged = value == "1";
         else if (key == "heap") outcome.heap = std::stoll(value);
         else if (key == "call") outcome.calls.push_back(value);
         else if (key == "supported") outcome.supported = value == "1";
         else if (key == "seconds") outcome.seconds = std::stod(value);
         else if (key == "threads")
-            sscanf(value.c_str(), "%d %d", &outcome.threads_before, &outcome.threads_most);
+            sscanf(value.c_str(), "%d %d %d", &outcome.threads_before, &outcome.threads_most,
+                   &outcome.threads_after);
     }
     EXPECT_FALSE(outcome.status.empty()) << "no report from " << command << "\n" << output;
-    if (outcome.status == "ok" && outcome.supported) {
+    // The result of the call, or after a failing call that of the next.
+    if ((outcome.status == "ok" || outcome.next == "ok") && outcome.supported) {
         std::string error;
         mxArray* result = testhost::read_array_file(dir.file("out.mxa"), &error);
         EXPECT_NE(result, nullptr) << error;
@@ -184,6 +205,8 @@ inline void expect_same_behaviour(const Outcome& linux_outcome, const Outcome& w
     // The filter leaves no array behind; the scorer leaves the copies of its
     // arguments to the host, as it always has.
     EXPECT_EQ(windows.leftover, linux_outcome.leftover);
+    EXPECT_EQ(windows.blocks, linux_outcome.blocks);
+    EXPECT_EQ(windows.warnings, linux_outcome.warnings);
     EXPECT_TRUE(windows.unchanged);
     EXPECT_EQ(windows.heap, 0);
 }

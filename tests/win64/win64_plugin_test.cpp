@@ -437,6 +437,83 @@ INSTANTIATE_TEST_SUITE_P(FailingCall, Win64FailingHost, ::testing::Values(1, 2, 
                              return "call_" + std::to_string(info.param);
                          });
 
+// A host that fails as real hosts do (the stand-in host's failure modes):
+// an array creation or mxMalloc that raises or returns null, an interrupt
+// at an interpreter call. At every k, from the first event until the call
+// meets no failure, the Windows plug-in fails as the Linux one does (error,
+// arrays and blocks left to the host, warnings), leaves no thread and no
+// heap behind, holds no worker at a host call, and the next call gives the
+// normal result.
+struct FailureCase {
+    const char* name;
+    Plugin plugin;
+    bool team;         // an image or volume large enough for the worker team
+    const char* mode;  // the runner's option
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
+class Win64FailingHostModes : public ::testing::TestWithParam<FailureCase> {};
+
+void make_failure_inputs(const FailureCase& c, Inputs& inputs) {
+    if (c.plugin == Plugin::kFilter) {
+        FilterCase image = c.team ? kFilterCases[7] : kFilterCases[0];
+        image.iterations = 3;
+        image.flag = 1;
+        make_filter_inputs(image, inputs);
+    } else {
+        make_score_inputs(c.team ? kScoreCases[3] : kScoreCases[1], inputs);
+    }
+}
+
+TEST_P(Win64FailingHostModes, FailAsLinuxAndLeaveNothingBehind) {
+    const FailureCase& c = GetParam();
+    Inputs inputs;
+    make_failure_inputs(c, inputs);
+    const Outcome normal = run_windows(c.plugin, inputs);
+    ASSERT_EQ(normal.status, "ok");
+    int k = 1;
+    for (;; ++k) {
+        SCOPED_TRACE(std::string(c.mode) + " " + std::to_string(k));
+        const Outcome linux_outcome = run_linux_failing(c.plugin, inputs, c.mode, k);
+        const Outcome windows =
+            run_windows(c.plugin, inputs, std::string("--count-threads ") + c.mode + " " + std::to_string(k));
+        EXPECT_EQ(windows.status, linux_outcome.status);
+        EXPECT_EQ(windows.message, linux_outcome.message);
+        EXPECT_EQ(windows.leftover, linux_outcome.leftover);
+        EXPECT_EQ(windows.blocks, linux_outcome.blocks);
+        EXPECT_EQ(windows.warnings, linux_outcome.warnings);
+        EXPECT_TRUE(windows.unchanged);
+        EXPECT_EQ(windows.heap, 0);
+        EXPECT_EQ(windows.threads_after, windows.threads_before) << "a worker thread was left behind";
+        EXPECT_LE(windows.threads_most, windows.threads_before) << "a worker was alive at a host call";
+        EXPECT_EQ(windows.next, "ok");
+        if (c.plugin == Plugin::kFilter) {
+            EXPECT_TRUE(planes_match(normal.singles, windows.singles, 1));
+        } else {
+            EXPECT_TRUE(planes_match(normal.doubles, windows.doubles, 1));
+        }
+        if (linux_outcome.status == "ok" || k > 100) break;
+    }
+    std::cout << c.name << ": " << k - 1 << " failing events compared\n";
+    EXPECT_GT(k, 1) << "the call met no failure at all";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, Win64FailingHostModes,
+    ::testing::Values(
+        FailureCase{"TARV_c_one_thread_interrupt", Plugin::kFilter, false, "--interrupt-at"},
+        FailureCase{"TARV_c_team_interrupt", Plugin::kFilter, true, "--interrupt-at"},
+        FailureCase{"TARV_c_one_thread_raising_allocation", Plugin::kFilter, false, "--failing-allocation"},
+        FailureCase{"TARV_c_team_raising_allocation", Plugin::kFilter, true, "--failing-allocation"},
+        FailureCase{"TARV_c_one_thread_null_allocation", Plugin::kFilter, false, "--null-allocation"},
+        FailureCase{"TARV_c_team_null_allocation", Plugin::kFilter, true, "--null-allocation"},
+        FailureCase{"bandscore_one_thread_raising_allocation", Plugin::kScorer, false, "--failing-allocation"},
+        FailureCase{"bandscore_team_raising_allocation", Plugin::kScorer, true, "--failing-allocation"},
+        FailureCase{"bandscore_one_thread_null_allocation", Plugin::kScorer, false, "--null-allocation"},
+        FailureCase{"bandscore_team_null_allocation", Plugin::kScorer, true, "--null-allocation"}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
 // Bad arguments: the same error identifiers and messages as the Linux
 // build (the host formats the Windows plug-ins' messages, %zu and %lld
 // included), nothing left behind, inputs untouched.

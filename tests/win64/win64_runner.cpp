@@ -18,7 +18,14 @@
 //                     core on the same buffers); the report gives the fastest
 //   --count-threads   "waitbar" and "close" only count the process's threads
 //                     (and return a handle): the report gives the count
-//                     before the call and the most seen at those calls
+//                     before the call, the most seen at those calls and the
+//                     count after the call
+//   --interrupt-at K  the stand-in host's failure modes, armed before each
+//   --failing-allocation K   call: the K-th interpreter call interrupts the
+//   --null-allocation K      plug-in, the K-th array creation or mxMalloc
+//                     raises, or returns null. A fourth call without them
+//                     follows; its result goes to OUTPUT and its status to
+//                     "next".
 // Options that run the core instead (nothing is checked: valid inputs only):
 //   --core PATH T     the whole filter or scorer on PATH (plain, baseline,
 //                     avx2, avx512, automatic) with T threads (0: the
@@ -35,12 +42,15 @@
 //   status ok | status error IDENTIFIER
 //   message TEXT             (after an error)
 //   leftover N               arrays the call left alive
+//   blocks N                 mxMalloc blocks the call left, which the host freed
+//   warning IDENTIFIER TEXT  each warning the call issued
 //   unchanged 0|1            the inputs as before the call
 //   heap N                   bytes of heap a repeated call leaves in use
 //   call ...                 each "waitbar" and "close" call (call_record.h)
 //   supported 0|1            (--core) whether this processor has the path
 //   seconds S                (--time) the fastest call
-//   threads BEFORE MOST      (--count-threads)
+//   threads BEFORE MOST AFTER  (--count-threads)
+//   next ok | next error IDENTIFIER  (with a failure mode) the call after
 // Exit status: 0 when the report is written, 2 on a usage or file error.
 #include <fenv.h>
 #include <stdio.h>
@@ -84,6 +94,10 @@ struct Options {
     int fail_at = 0;
     int timed_calls = 0;
     bool count_threads = false;
+    int interrupt_at = 0;
+    int failing_allocation = 0;
+    int null_allocation = 0;
+    bool failure_mode() const { return interrupt_at > 0 || failing_allocation > 0 || null_allocation > 0; }
     bool core = false;
     CpuPath path = CpuPath::kPlain;
     int32_t threads = 1;
@@ -299,9 +313,14 @@ double call_once(const testhost::Plugin& plugin, const std::vector<mxArray*>& in
         standin_register_function("close", count_threads, &threads);
         threads.before = process_threads();
     }
+    // The failure modes are off again after each call.
+    standin_set_interrupt_at(options.interrupt_at);
+    standin_set_failing_allocation(options.failing_allocation);
+    standin_set_null_allocation(options.null_allocation);
     const double start = seconds_now();
     testhost::CallResult result = testhost::call(plugin, 1, inputs);
     const double seconds = seconds_now() - start;
+    const int threads_after = options.count_threads ? process_threads() : 0;
     standin_clear_functions();
     if (report != nullptr) {
         if (result.ok) {
@@ -311,10 +330,14 @@ double call_once(const testhost::Plugin& plugin, const std::vector<mxArray*>& in
             *report += "status error " + result.error_id + "\nmessage " + result.error_message + "\n";
         }
         *report += "leftover " + std::to_string(result.leftover_arrays) + "\n";
+        *report += "blocks " + std::to_string(result.leftover_blocks) + "\n";
+        for (const auto& [identifier, text] : result.warnings)
+            *report += "warning " + identifier + " " + text + "\n";
         *report += std::string("unchanged ") + (result.inputs_unchanged ? "1" : "0") + "\n";
         for (const std::string& call : describe_calls(recorder.calls)) *report += "call " + call + "\n";
         if (options.count_threads)
-            *report += "threads " + std::to_string(threads.before) + " " + std::to_string(threads.most) + "\n";
+            *report += "threads " + std::to_string(threads.before) + " " +
+                       std::to_string(threads.most) + " " + std::to_string(threads_after) + "\n";
     }
     if (result.result != nullptr) mxDestroyArray(result.result);
     return seconds;
@@ -329,7 +352,8 @@ bool write_report(const std::string& path, const std::string& text) {
 
 int usage() {
     fprintf(stderr,
-            "usage: win64_runner [--fail-at K] [--time N] [--count-threads] [--core PATH THREADS [--rounding MODE] "
+            "usage: win64_runner [--fail-at K] [--interrupt-at K] [--failing-allocation K] "
+            "[--null-allocation K] [--time N] [--count-threads] [--core PATH THREADS [--rounding MODE] "
             "[--flush-to-zero]] [--step NAME] PLUGIN OUTPUT REPORT INPUT...\n");
     return 2;
 }
@@ -382,6 +406,12 @@ int main(int argc, char** argv) {
         } else if (strcmp(argv[arg], "--time") == 0 && has_value) {
             options.timed_calls = atoi(argv[++arg]);
             if (options.timed_calls < 1) return usage();
+        } else if (strcmp(argv[arg], "--interrupt-at") == 0 && has_value) {
+            options.interrupt_at = atoi(argv[++arg]);
+        } else if (strcmp(argv[arg], "--failing-allocation") == 0 && has_value) {
+            options.failing_allocation = atoi(argv[++arg]);
+        } else if (strcmp(argv[arg], "--null-allocation") == 0 && has_value) {
+            options.null_allocation = atoi(argv[++arg]);
         } else if (strcmp(argv[arg], "--count-threads") == 0) {
             options.count_threads = true;
         } else if (strcmp(argv[arg], "--core") == 0 && arg + 2 < argc) {
@@ -451,5 +481,14 @@ int main(int argc, char** argv) {
     const size_t heap_after = testhost::heap_in_use();
     report += "heap " + std::to_string(static_cast<long long>(heap_after) -
                                        static_cast<long long>(heap_before)) + "\n";
+    if (options.failure_mode()) {
+        // The host is whole again: the next call, without failures, works.
+        Options plain = options;
+        plain.interrupt_at = plain.failing_allocation = plain.null_allocation = 0;
+        plain.count_threads = false;
+        std::string next;
+        call_once(plugin, inputs, plain, output_path, &next);
+        report += "next " + next.substr(next.find(' ') + 1, next.find('\n') - next.find(' ') - 1) + "\n";
+    }
     return write_report(report_path, report) ? 0 : 2;
 }
