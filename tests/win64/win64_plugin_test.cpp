@@ -174,6 +174,48 @@ INSTANTIATE_TEST_SUITE_P(Images, Win64Filter, ::testing::ValuesIn(kFilterCases),
                              return std::string(info.param.name);
                          });
 
+// The runtimes themselves, on many arguments: the filter's two steps that
+// call them, (float) exp((double) x) and logf, through the Windows core
+// against the Linux one. Printed, and held to one ulp.
+TEST(Win64Runtime, ExpAndLogfAgainstGlibc) {
+    struct Sweep {
+        const char* step;
+        float low, high;  // every 2^shift-th float from low up to high
+        int shift;
+    };
+    const Sweep kSweeps[] = {{"exponentiate", -103.0f, 88.0f, 10}, {"logarithm", 0x1p-30f, 0x1p30f, 9}};
+    for (const Sweep& sweep : kSweeps) {
+        std::vector<float> values;
+        const auto ordered = [](float x) { return std::bit_cast<int32_t>(x); };
+        const auto at = [](int32_t bits) { return std::bit_cast<float>(bits); };
+        // Both ranges are positive or start below zero and end above it.
+        for (float x = sweep.low; x <= sweep.high;) {
+            values.push_back(x);
+            const int32_t bits = ordered(x);
+            x = x < 0 ? (bits - (1 << sweep.shift) > static_cast<int32_t>(0x80000000u) ? at(bits - (1 << sweep.shift)) : 0.0f)
+                      : at(bits + (1 << sweep.shift));
+        }
+        std::vector<float> linux_values(values.size());
+        const uint32_t count = static_cast<uint32_t>(values.size());
+        if (std::string(sweep.step) == "exponentiate") {
+            exponentiate_pixels(values.data(), linux_values.data(), 0, count);
+        } else {
+            linux_values = values;
+            take_logarithms(linux_values.data(), 0, count);
+        }
+        Inputs inputs;
+        inputs.add(testhost::make_single(values.size(), 1, values));
+        const Outcome windows = run_windows(Plugin::kFilter, inputs, std::string("--step ") + sweep.step);
+        ASSERT_EQ(windows.singles.size(), values.size());
+        const Difference d = difference(linux_values, windows.singles);
+        std::cout << "msvcrt against glibc, " << sweep.step << " of " << values.size()
+                  << " floats from " << sweep.low << " to " << sweep.high << ": " << d.differing
+                  << " differ (" << 100.0 * static_cast<double>(d.differing) / static_cast<double>(values.size())
+                  << " %), by at most " << d.max_ulps << " ulps\n";
+        EXPECT_LE(d.max_ulps, 1) << sweep.step;
+    }
+}
+
 // --- the scorer ------------------------------------------------------------------
 
 struct ScoreCase {
