@@ -233,24 +233,25 @@ void free_call_memory(CallMemory* memory) {
 bool allocate_call_memory(uint32_t rows, uint32_t cols, uint32_t scratch_columns,
                           CallMemory* memory) {
     *memory = CallMemory{};
-    NeighbourTables& t = memory->tables;
-    DiffusionScratch& p = memory->scratch;
-    int32_t** const tables[] = {&t.row_up, &t.row_down, &t.col_left, &t.col_right};
-    const size_t table_entries[] = {rows, rows, cols, cols};
-    for (int k = 0; k < 4; ++k) {
-        *tables[k] = static_cast<int32_t*>(mxMalloc(sizeof(int32_t) * table_entries[k]));
-        if (*tables[k] == nullptr) break;
-    }
+    // Once a block is refused, no more are asked for.
+    bool refused = false;
+    auto take = [&refused](size_t bytes) -> void* {
+        void* block = refused ? nullptr : mxMalloc(bytes);
+        refused = block == nullptr;
+        return block;
+    };
+    const size_t row_table = sizeof(int32_t) * rows, col_table = sizeof(int32_t) * cols;
     const size_t plane = sizeof(float) * rows * static_cast<size_t>(scratch_columns);
+    NeighbourTables& t = memory->tables;
+    t.row_up = static_cast<int32_t*>(take(row_table));
+    t.row_down = static_cast<int32_t*>(take(row_table));
+    t.col_left = static_cast<int32_t*>(take(col_table));
+    t.col_right = static_cast<int32_t*>(take(col_table));
+    DiffusionScratch& p = memory->scratch;
     float** const planes[] = {&p.d_up, &p.d_down, &p.d_left, &p.d_right, &p.coef};
-    for (float** block : planes) {
-        if (t.col_right == nullptr) break;
-        *block = static_cast<float*>(mxMalloc(plane));
-        if (*block == nullptr) break;
-    }
-    const bool complete = p.coef != nullptr;
-    if (!complete) free_call_memory(memory);
-    return complete;
+    for (float** block : planes) *block = static_cast<float*>(take(plane));
+    if (refused) free_call_memory(memory);
+    return !refused;
 }
 
 struct BarStep {
