@@ -1,5 +1,7 @@
-// `make bench`: the plain loops, the fast paths with 1 and 2 threads and the
-// memory floor, side by side, for the filter and the scorer.
+// `make bench`: the plain loops, the fast paths with 1 and 2 threads (and
+// as many as the process may use: automatic) and the memory floor, side by
+// side, for the filter and the scorer; then the memory a filter call
+// reserves and touches on each path.
 //
 // The filter reports nanoseconds per pixel-iteration (one pixel through one
 // iteration, the exponential and the logarithm shared out over the
@@ -17,8 +19,12 @@
 // - scorer: the score volume written once (8 bytes a cell).
 // Two more rows show what bounds the filter's fast path: the divisions its
 // coefficients need (floor_divider) and the exponential and logarithm of
-// every pixel through the C library (exp_log_only), both on 2 threads.
+// every pixel through the C library (exp_log_only), both on 2 threads. The
+// _progress row runs with a progress step, one team per iteration, as a
+// call with the progress bar does (the bar's own host calls aside).
 #include <benchmark/benchmark.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -30,6 +36,7 @@
 #include <vector>
 
 #include "instruction_sets.h"
+#include "worker_team.h"
 #include "kernel.h"
 #include "scorer.h"
 #include "worker_team.h"
@@ -85,20 +92,29 @@ struct FilterImage {
     double pixel_iterations() const { return static_cast<double>(source.size()) * kIterations; }
 };
 
+enum class FilterRunKind {
+    kWhole,     // exponential, iterations and logarithm
+    kLibmOnly,  // no iteration: the exponential and the logarithm alone
+    kProgress,  // with a progress step, which runs the iterations one team each
+};
+
+bool no_op_progress(void*, int32_t) { return true; }
+
 void filter_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoice choice,
-                 bool libm_only = false) {
+                 FilterRunKind kind = FilterRunKind::kWhole) {
     FilterImage image(rows, cols);
     // With no iteration only the exponential and the logarithm are left:
     // their share of a pixel-iteration at 20 iterations.
-    if (libm_only) image.params.iterations = 0;
+    if (kind == FilterRunKind::kLibmOnly) image.params.iterations = 0;
+    const ProgressStep progress{kind == FilterRunKind::kProgress ? no_op_progress : nullptr,
+                                nullptr};
     for (auto _ : state) {
         const bool done =
             choice.path == CpuPath::kPlain
                 ? diffuse_reference(image.source.data(), image.work.data(), rows, cols,
-                                    image.tables(), image.planes(), image.params,
-                                    {nullptr, nullptr})
+                                    image.tables(), image.planes(), image.params, progress)
                 : diffuse_with(choice, image.source.data(), image.work.data(), rows, cols,
-                               image.tables(), image.planes(), image.params, {nullptr, nullptr});
+                               image.tables(), image.planes(), image.params, progress);
         benchmark::DoNotOptimize(done);
         benchmark::ClobberMemory();
     }
@@ -266,6 +282,73 @@ void score_floor(benchmark::State& state, int32_t count, int threads) {
     state.counters["units"] = volume.cells();
 }
 
+// --- memory ------------------------------------------------------------------------
+// What one filter call takes beside its input, as the entry point allocates
+// it for each path: the result, the four neighbour tables and the five
+// scratch planes of the path's plan. Reserved is what is allocated, touched
+// what is resident after the call (mincore over fresh mappings).
+
+struct Mapping {
+    void* base = MAP_FAILED;
+    size_t bytes = 0;
+    explicit Mapping(size_t size) : bytes(size) {
+        base = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    }
+    ~Mapping() {
+        if (base != MAP_FAILED) munmap(base, bytes);
+    }
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+    template <typename T>
+    T* as() const {
+        return static_cast<T*>(base);
+    }
+    size_t resident_bytes() const {
+        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        std::vector<unsigned char> pages((bytes + page - 1) / page);
+        if (mincore(base, bytes, pages.data()) != 0) return 0;
+        size_t resident = 0;
+        for (unsigned char p : pages) resident += (p & 1) * page;
+        return resident;
+    }
+};
+
+void report_memory(uint32_t rows, uint32_t cols) {
+    FilterImage image(rows, cols);
+    const double pixels = static_cast<double>(rows) * cols;
+    std::printf("\nMemory of one filter call on a %u x %u image, bytes per pixel beside the "
+                "input:\n%-10s %8s %10s %10s\n",
+                rows, cols, "path", "threads", "reserved", "touched");
+    for (CpuPath path : {CpuPath::kPlain, CpuPath::kBaseline, CpuPath::kAvx2, CpuPath::kAvx512}) {
+        if (!cpu_path_supported(path)) continue;
+        const FilterPlan plan = plan_filter({path, 0}, rows, cols);
+        const size_t plane = sizeof(float) * rows * static_cast<size_t>(plan.scratch_columns);
+        const size_t tables = sizeof(int32_t) * 2 * (static_cast<size_t>(rows) + cols);
+        Mapping result(sizeof(float) * rows * static_cast<size_t>(cols));
+        Mapping table_block(tables);
+        Mapping scratch[5] = {Mapping(plane), Mapping(plane), Mapping(plane), Mapping(plane),
+                              Mapping(plane)};
+        int32_t* t = table_block.as<int32_t>();
+        const NeighbourTables neighbour{t, t + rows, t + 2 * rows, t + 2 * rows + cols};
+        build_neighbour_tables(rows, cols, neighbour);
+        const DiffusionScratch planes{scratch[0].as<float>(), scratch[1].as<float>(),
+                                      scratch[2].as<float>(), scratch[3].as<float>(),
+                                      scratch[4].as<float>()};
+        DiffusionParams params = image.params;
+        params.iterations = 2;
+        diffuse_planned(plan, image.source.data(), result.as<float>(), rows, cols, neighbour,
+                        planes, params, {nullptr, nullptr});
+        size_t reserved = result.bytes + table_block.bytes, touched = result.resident_bytes() +
+                                                                      table_block.resident_bytes();
+        for (const Mapping& block : scratch) {
+            reserved += block.bytes;
+            touched += block.resident_bytes();
+        }
+        std::printf("%-10s %8d %10.2f %10.2f\n", cpu_path_name(path), plan.threads,
+                    reserved / pixels, touched / pixels);
+    }
+}
+
 // --- the table ------------------------------------------------------------------
 
 // Keeps the fastest repetition of every case and prints them as a table.
@@ -376,8 +459,14 @@ void register_cases() {
             [=](benchmark::State& s) { filter_floor(s, rows, cols, false, 2); });
         add(group + "floor_two_pass_2t",
             [=](benchmark::State& s) { filter_floor(s, rows, cols, true, 2); });
+        add(group + std::string(cpu_path_name(best)) + "_2t_progress", [=](benchmark::State& s) {
+            filter_case(s, rows, cols, {best, 2}, FilterRunKind::kProgress);
+        });
+        add(group + "automatic", [=](benchmark::State& s) {
+            filter_case(s, rows, cols, kAutomaticPath);
+        });
         add(group + "exp_log_only_2t", [=](benchmark::State& s) {
-            filter_case(s, rows, cols, {best, 2}, true);
+            filter_case(s, rows, cols, {best, 2}, FilterRunKind::kLibmOnly);
         });
         if (cpu_path_supported(CpuPath::kAvx2))
             add(group + "floor_divider_2t",
@@ -397,6 +486,9 @@ void register_cases() {
         add(group + std::string(cpu_path_name(best)) + "_2t", [=](benchmark::State& s) {
             score_case(s, count, {best, 2});
         });
+        add(group + "automatic", [=](benchmark::State& s) {
+            score_case(s, count, kAutomaticPath);
+        });
         add(group + "floor_write_1t", [=](benchmark::State& s) { score_floor(s, count, 1); });
         add(group + "floor_write_2t", [=](benchmark::State& s) { score_floor(s, count, 2); });
     }
@@ -410,5 +502,6 @@ int main(int argc, char** argv) {
     TableReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
+    report_memory(4096, 4096);
     return 0;
 }

@@ -142,19 +142,21 @@ constexpr float kLargestLogIntensity = 0x1.62e42ep+6f;  // 88.72283
 void warn_of_lambda(const FilterArguments& args) {
     const float lambda = args.params.lambda;
     if (args.params.iterations <= 0 || args.rows == 0 || args.cols == 0) return;
-    const char* const id = "TARV_c:lambda";
     const NumberText value = number_text(args.lambda_argument);
     if (lambda != lambda)
-        raise_warning(id, "argument %d (%s) is NaN: every result pixel will be NaN; 0 < lambda <= "
+        raise_warning("TARV_c:lambda",
+                      "argument %d (%s) is NaN: every result pixel will be NaN; 0 < lambda <= "
                       "1 is the useful range, 0.1 to 0.25 typical",
                       kLambda + 1, kArgumentNames[kLambda]);
     else if (lambda <= 0.0f)
-        raise_warning(id, "argument %d (%s) is %s: a step of 0 leaves the image as it is and a "
+        raise_warning("TARV_c:lambda",
+                      "argument %d (%s) is %s: a step of 0 leaves the image as it is and a "
                       "negative one sharpens it without bound; 0 < lambda <= 1 is the useful "
                       "range, 0.1 to 0.25 typical",
                       kLambda + 1, kArgumentNames[kLambda], value.text);
     else if (lambda > 1.0f)
-        raise_warning(id, "argument %d (%s) is %s: steps above 1 can drive pixels below 0, which "
+        raise_warning("TARV_c:lambda",
+                      "argument %d (%s) is %s: steps above 1 can drive pixels below 0, which "
                       "come out NaN; 0 < lambda <= 1 is the useful range, 0.1 to 0.25 typical",
                       kLambda + 1, kArgumentNames[kLambda], value.text);
 }
@@ -172,29 +174,33 @@ void warn_of_non_finite(const FilterArguments& args, const float* result) {
         else if (x != x || x == __builtin_inff()) ++nan_or_infinite;
         else if (x > kLargestLogIntensity) ++too_large;
     }
-    const char* const id = "TARV_c:nonFinite";
+    const char* const id = "TARV_c:nonFinite";  // for the message's way to turn it off
     if (too_large != 0)
-        raise_warning(id, "%u of %u input pixels are above 88.72, where the exponential the filter "
+        raise_warning("TARV_c:nonFinite",
+                      "%u of %u input pixels are above 88.72, where the exponential the filter "
                       "takes overflows single precision, and %u result pixels are NaN: the image "
                       "looks like intensities rather than log intensities. Pass "
                       "single(log(1 + double(img))) instead. (warning('off', '%s') turns this "
                       "warning off.)",
                       too_large, pixels, nan_results, id);
     else if (minus_infinite != 0)
-        raise_warning(id, "%u of %u input pixels are -Inf, the logarithm of a zero intensity, and "
+        raise_warning("TARV_c:nonFinite",
+                      "%u of %u input pixels are -Inf, the logarithm of a zero intensity, and "
                       "%u result pixels are NaN (NaN spreads from such a pixel with every "
                       "iteration, and one in the reference region makes every pixel NaN). Take "
                       "the logarithm of 1 + the intensities: single(log(1 + double(img))). "
                       "(warning('off', '%s') turns this warning off.)",
                       minus_infinite, pixels, nan_results, id);
     else if (nan_or_infinite != 0)
-        raise_warning(id, "%u of %u input pixels are NaN or Inf, and %u result pixels are NaN "
+        raise_warning("TARV_c:nonFinite",
+                      "%u of %u input pixels are NaN or Inf, and %u result pixels are NaN "
                       "(NaN spreads from such a pixel with every iteration, and one in the "
                       "reference region makes every pixel NaN). Replace them before filtering. "
                       "(warning('off', '%s') turns this warning off.)",
                       nan_or_infinite, pixels, nan_results, id);
     else if (nan_results != 0)
-        raise_warning(id, "%u of %u result pixels are NaN, though every input pixel is a finite "
+        raise_warning("TARV_c:nonFinite",
+                      "%u of %u result pixels are NaN, though every input pixel is a finite "
                       "log intensity: the reference region gives no usable statistic (a single "
                       "pixel, a flat area or an inverted range), or a lambda above 1 drove pixels "
                       "below 0. Choose the rows and columns of a homogeneous speckle area, and "
@@ -227,24 +233,25 @@ void free_call_memory(CallMemory* memory) {
 bool allocate_call_memory(uint32_t rows, uint32_t cols, uint32_t scratch_columns,
                           CallMemory* memory) {
     *memory = CallMemory{};
-    NeighbourTables& t = memory->tables;
-    DiffusionScratch& p = memory->scratch;
-    int32_t** const tables[] = {&t.row_up, &t.row_down, &t.col_left, &t.col_right};
-    const size_t table_entries[] = {rows, rows, cols, cols};
-    for (int k = 0; k < 4; ++k) {
-        *tables[k] = static_cast<int32_t*>(mxMalloc(sizeof(int32_t) * table_entries[k]));
-        if (*tables[k] == nullptr) break;
-    }
+    // Once a block is refused, no more are asked for.
+    bool refused = false;
+    auto take = [&refused](size_t bytes) -> void* {
+        void* block = refused ? nullptr : mxMalloc(bytes);
+        refused = block == nullptr;
+        return block;
+    };
+    const size_t row_table = sizeof(int32_t) * rows, col_table = sizeof(int32_t) * cols;
     const size_t plane = sizeof(float) * rows * static_cast<size_t>(scratch_columns);
+    NeighbourTables& t = memory->tables;
+    t.row_up = static_cast<int32_t*>(take(row_table));
+    t.row_down = static_cast<int32_t*>(take(row_table));
+    t.col_left = static_cast<int32_t*>(take(col_table));
+    t.col_right = static_cast<int32_t*>(take(col_table));
+    DiffusionScratch& p = memory->scratch;
     float** const planes[] = {&p.d_up, &p.d_down, &p.d_left, &p.d_right, &p.coef};
-    for (float** block : planes) {
-        if (t.col_right == nullptr) break;
-        *block = static_cast<float*>(mxMalloc(plane));
-        if (*block == nullptr) break;
-    }
-    const bool complete = p.coef != nullptr;
-    if (!complete) free_call_memory(memory);
-    return complete;
+    for (float** block : planes) *block = static_cast<float*>(take(plane));
+    if (refused) free_call_memory(memory);
+    return !refused;
 }
 
 struct BarStep {

@@ -188,17 +188,26 @@ inline void raise_warning(const char* identifier, const char* format, Args... ar
 
 #else
 
+struct MessageText {
+    char text[1024];
+};
+
+inline MessageText format_message(const char* format, va_list args) {
+    MessageText message;
+    vsnprintf(message.text, sizeof message.text, format, args);
+    return message;
+}
+
 // Raises `identifier` with a printf-style message; never returns. Owned
 // memory must be released before: the host unwinds past the caller.
 [[noreturn]] inline void raise_error(const char* identifier, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 [[noreturn]] inline void raise_error(const char* identifier, const char* format, ...) {
-    char message[1024];
     va_list args;
     va_start(args, format);
-    vsnprintf(message, sizeof message, format, args);
+    const MessageText message = format_message(format, args);
     va_end(args);
-    host_raise(identifier, message);
+    host_raise(identifier, message.text);
 }
 
 // Issues the warning `identifier` with a printf-style message; the host
@@ -206,12 +215,11 @@ inline void raise_warning(const char* identifier, const char* format, Args... ar
 inline void raise_warning(const char* identifier, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 inline void raise_warning(const char* identifier, const char* format, ...) {
-    char message[1024];
     va_list args;
     va_start(args, format);
-    vsnprintf(message, sizeof message, format, args);
+    const MessageText message = format_message(format, args);
     va_end(args);
-    mexWarnMsgIdAndTxt(identifier, "%s", message);
+    mexWarnMsgIdAndTxt(identifier, "%s", message.text);
 }
 
 #endif

@@ -44,6 +44,17 @@ std::string describe(const PathChoice& choice) {
 
 std::string path_suffix(CpuPath path) { return cpu_path_name(path); }
 
+// Test names of the suites over (shape, instruction set).
+const auto shape_and_path_name = [](const auto& info) {
+    return std::to_string(info.index) + "_" + path_suffix(std::get<1>(info.param));
+};
+
+// A suite whose tests run once for each instruction set.
+class InstructionSetTest : public ::testing::TestWithParam<CpuPath> {
+protected:
+    void SetUp() override { SKIP_UNLESS_SUPPORTED(GetParam()); }
+};
+
 // --- the filter -------------------------------------------------------------
 
 enum class Values { kSmooth, kSpecial, kDense };
@@ -166,16 +177,9 @@ std::vector<FilterCase> filter_cases() {
 INSTANTIATE_TEST_SUITE_P(Shapes, FilterPaths,
                          ::testing::Combine(::testing::ValuesIn(filter_cases()),
                                             ::testing::ValuesIn(kFastPaths)),
-                         [](const auto& info) {
-                             return std::to_string(info.index) + "_" +
-                                    path_suffix(std::get<1>(info.param));
-                         });
+                         shape_and_path_name);
 
-// The tests below run once for each instruction set.
-class FilterPathTest : public ::testing::TestWithParam<CpuPath> {
-protected:
-    void SetUp() override { SKIP_UNLESS_SUPPORTED(GetParam()); }
-};
+class FilterPathTest : public InstructionSetTest {};
 
 TEST_P(FilterPathTest, RegionsWithDefinedDegenerateStatistics) {
     // An empty region (q0 NaN), a one-pixel region (var 0) and a uniform
@@ -412,15 +416,9 @@ std::vector<ScoreCase> score_cases() {
 INSTANTIATE_TEST_SUITE_P(Shapes, ScorePaths,
                          ::testing::Combine(::testing::ValuesIn(score_cases()),
                                             ::testing::ValuesIn(kFastPaths)),
-                         [](const auto& info) {
-                             return std::to_string(info.index) + "_" +
-                                    path_suffix(std::get<1>(info.param));
-                         });
+                         shape_and_path_name);
 
-class ScorePathTest : public ::testing::TestWithParam<CpuPath> {
-protected:
-    void SetUp() override { SKIP_UNLESS_SUPPORTED(GetParam()); }
-};
+class ScorePathTest : public InstructionSetTest {};
 
 TEST_P(ScorePathTest, EveryThreadCountGivesTheSameBits) {
     const ScoreCase c{11, 13, 90, 1.0, 3.0, true};

@@ -37,7 +37,7 @@ send() { printf '%s\n' "$1" >&3; }
 wait_for() {
   local tenths=$(($2 * 10))
   for ((k = 0; k < tenths; ++k)); do
-    grep -qx -- "$1" "$work/out" && return 0
+    grep -qE -- "(^|> )$1\$" "$work/out" && return 0
     kill -0 "$pid" 2>/dev/null || fail "octave-cli exited while waiting for '$1'"
     sleep 0.1
   done
@@ -47,6 +47,7 @@ threads() { ls "/proc/$pid/task" | wc -l; }
 
 # One short bar-on call first, so that whatever threads Octave starts for
 # its first figure are there before the count.
+send "PS1 (''); PS2 ('');"
 send "headless_graphics (); rand ('state', 1); img = single (log (1 + 100 * rand (1024)));"
 send "TARV_c (img, 2, 0.2, 1, 40, 1, 60, 1); disp ('READY');"
 wait_for READY 120 || fail "no READY"
