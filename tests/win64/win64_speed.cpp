@@ -117,11 +117,12 @@ std::vector<double> uniform(size_t count, double low, double high, unsigned seed
 // The processor's name and family as /proc/cpuinfo gives them.
 std::string processor_name() {
     std::ifstream cpuinfo("/proc/cpuinfo");
-    std::string name = "unknown processor", family;
-    for (std::string line; std::getline(cpuinfo, line) && family.empty();) {
+    std::string name, family;
+    for (std::string line; std::getline(cpuinfo, line) && (name.empty() || family.empty());) {
         if (line.rfind("model name", 0) == 0) name = line.substr(line.find(':') + 2);
         if (line.rfind("cpu family", 0) == 0) family = line.substr(line.find(':') + 2);
     }
+    if (name.empty()) name = "unknown processor";
     return name + ", family " + family + ", " + std::to_string(allowed_cpu_count()) +
            " processors for this process";
 }
