@@ -34,31 +34,31 @@ inline std::string windows_plugin(Plugin p) {
     return kWin64Dir + (p == Plugin::kFilter ? "/TARV_c.mexw64" : "/bandscore.mexw64");
 }
 
-// The inputs of a call, owned here. An input with a spec is an array
+// The inputs of a call, owned here. An input with a shape text is an array
 // without data (standin_create_shape_only); the runner makes its own from
-// the spec.
+// the shape.
 struct Inputs {
     std::vector<mxArray*> arrays;
-    std::vector<std::string> specs;  // "" for an array written to a file
+    std::vector<std::string> shapes;  // "" for an array written to a file
     Inputs() = default;
     Inputs(const Inputs&) = delete;
     Inputs& operator=(const Inputs&) = delete;
     ~Inputs() {
         for (mxArray* array : arrays) mxDestroyArray(array);
     }
-    void add(mxArray* array, std::string spec = "") {
+    void add(mxArray* array, std::string shape = "") {
         arrays.push_back(array);
-        specs.push_back(std::move(spec));
+        shapes.push_back(std::move(shape));
     }
-    void replace(size_t slot, mxArray* array, std::string spec = "") {
+    void replace(size_t slot, mxArray* array, std::string shape = "") {
         mxDestroyArray(arrays[slot]);
         arrays[slot] = array;
-        specs[slot] = std::move(spec);
+        shapes[slot] = std::move(shape);
     }
     void drop_last() {
         mxDestroyArray(arrays.back());
         arrays.pop_back();
-        specs.pop_back();
+        shapes.pop_back();
     }
 };
 
@@ -66,10 +66,10 @@ inline void add_scalar(Inputs& inputs, double value) { inputs.add(testhost::make
 
 // An array of `class_id` and `dims` without data, on both platforms.
 inline void add_shape_only(Inputs& inputs, size_t slot, mxClassID class_id, const std::vector<size_t>& dims) {
-    std::string spec = std::string("shape:") + (class_id == mxSINGLE_CLASS ? "single" : "double") + ":";
-    for (size_t k = 0; k < dims.size(); ++k) spec += (k ? "x" : "") + std::to_string(dims[k]);
+    std::string shape = std::string("shape:") + (class_id == mxSINGLE_CLASS ? "single" : "double") + ":";
+    for (size_t k = 0; k < dims.size(); ++k) shape += (k ? "x" : "") + std::to_string(dims[k]);
     inputs.replace(slot, standin_create_shape_only(class_id, static_cast<int>(dims.size()), dims.data()),
-                   spec);
+                   shape);
 }
 
 // What one call did, in the same terms for both platforms.
@@ -148,8 +148,8 @@ inline Outcome run_windows(Plugin plugin, const Inputs& inputs, const std::strin
                           windows_path(dir.file("out.mxa")) + " " +
                           windows_path(dir.file("report.txt"));
     for (size_t k = 0; k < inputs.arrays.size(); ++k) {
-        if (!inputs.specs[k].empty()) {
-            command += " " + quoted(inputs.specs[k]);
+        if (!inputs.shapes[k].empty()) {
+            command += " " + quoted(inputs.shapes[k]);
             continue;
         }
         const std::string path = dir.file("in" + std::to_string(k) + ".mxa");

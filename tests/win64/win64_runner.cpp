@@ -112,10 +112,10 @@ bool is_plugin(const std::string& path, const char* name) {
 
 // --- inputs ---------------------------------------------------------------------
 
-mxArray* shape_only(const char* spec) {
-    const char* colon = strchr(spec, ':');
+mxArray* shape_only(const char* shape) {
+    const char* colon = strchr(shape, ':');
     if (colon == nullptr) return nullptr;
-    const std::string class_name(spec, colon);
+    const std::string class_name(shape, colon);
     const mxClassID class_id = class_name == "single"   ? mxSINGLE_CLASS
                                : class_name == "double" ? mxDOUBLE_CLASS
                                                         : mxUNKNOWN_CLASS;
