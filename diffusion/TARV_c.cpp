@@ -86,8 +86,9 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
         char found[48];
         describe_class(image, found, sizeof found);
         raise_error("TARV_c:imageClass",
-                    "argument %d (%s) must be a real single-precision matrix, was %s", kImage + 1,
-                    kArgumentNames[kImage], found);
+                    "argument %d (%s) must be a real single-precision matrix of log intensities "
+                    "(for an intensity image img: single(log(1 + double(img)))), was %s",
+                    kImage + 1, kArgumentNames[kImage], found);
     }
     // The filter diffuses across one plane; read as one, a volume's pages
     // would mix across their borders.

@@ -405,7 +405,10 @@ const InvalidCase kInvalidCases[] = {
     {"no_inputs", "TARV_c:nrhs", "got 0",
      [](Inputs& in, int&) { for (mxArray* a : in.arrays) mxDestroyArray(a); in.arrays.clear(); }},
     {"two_outputs", "TARV_c:nlhs", "2 were requested", [](Inputs&, int& nlhs) { nlhs = 2; }},
-    {"double_image", "TARV_c:imageClass", "argument 1", array_of(0, mxDOUBLE_CLASS, {9, 10})},
+    {"double_image", "TARV_c:imageClass",
+     "argument 1 (image) must be a real single-precision matrix of log intensities (for an "
+     "intensity image img: single(log(1 + double(img)))), was double",
+     array_of(0, mxDOUBLE_CLASS, {9, 10})},
     {"complex_image", "TARV_c:imageClass", "complex single", array_of(0, mxSINGLE_CLASS, {9, 10}, true)},
     {"int16_image", "TARV_c:imageClass", "int16", array_of(0, mxINT16_CLASS, {9, 10})},
     {"char_image", "TARV_c:imageClass", "char", array_of(0, mxCHAR_CLASS, {9, 10})},
