@@ -33,7 +33,8 @@ set(PLUGIN_HEADERS
   host/host_api.h host/mex_host.h host/arguments.h host/oldest_glibc.h
   diffusion/kernel.h diffusion/precision.h diffusion/progress_bar.h
   bandscore/scorer.h
-  parallel/instruction_sets.h parallel/worker_team.h parallel/vector_lanes.h)
+  parallel/instruction_sets.h parallel/worker_team.h parallel/team_gate.h
+  parallel/vector_lanes.h)
 
 # The flags that decide the bits: no contraction of a product and a sum
 # into a fused multiply-add. Never add -ffast-math or -Ofast.

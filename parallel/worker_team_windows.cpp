@@ -2,6 +2,7 @@
 // members, an SRW lock and a condition variable for the barrier, every
 // member joined before run_team returns. All of it comes from KERNEL32.
 #include "instruction_sets.h"
+#include "team_gate.h"
 #include "worker_team.h"
 
 #if FAST_PATHS_AVAILABLE && defined(_WIN32)
@@ -17,22 +18,33 @@ int32_t allowed_cpu_count() {
     return count > 0 ? count : 1;
 }
 
-struct TeamBarrier {
-    SRWLOCK lock;
+namespace {
+
+struct WindowsSync {
+    SRWLOCK srw;
     CONDITION_VARIABLE cond;
-    int32_t count;
-    int32_t arrived;
-    uint32_t generation;
-    bool open;  // the team's size is final and the members may start
+    WindowsSync() {
+        InitializeSRWLock(&srw);
+        InitializeConditionVariable(&cond);
+    }
+    WindowsSync(const WindowsSync&) = delete;
+    WindowsSync& operator=(const WindowsSync&) = delete;
+    void lock() { AcquireSRWLockExclusive(&srw); }
+    void unlock() { ReleaseSRWLockExclusive(&srw); }
+    void sleep() { SleepConditionVariableSRW(&cond, &srw, INFINITE, 0); }
+    void wake_all() { WakeAllConditionVariable(&cond); }
+};
+
+}  // namespace
+
+struct TeamBarrier {
+    TeamGate<WindowsSync> gate;
     unsigned mxcsr;  // the caller's SSE control and status register
     TeamBody body;
     void* context;
 };
 
 namespace {
-
-// About 50 microseconds of spinning at a barrier before sleeping.
-constexpr int kSpinsBeforeSleep = 2000;
 
 // The members need little stack: the sweeps keep a few kilobytes of
 // columns there.
@@ -47,10 +59,7 @@ DWORD WINAPI member_main(void* argument) {
     const Launch* launch = static_cast<const Launch*>(argument);
     TeamBarrier* barrier = launch->barrier;
     __builtin_ia32_ldmxcsr(barrier->mxcsr);
-    AcquireSRWLockExclusive(&barrier->lock);
-    while (!barrier->open) SleepConditionVariableSRW(&barrier->cond, &barrier->lock, INFINITE, 0);
-    const int32_t count = barrier->count;
-    ReleaseSRWLockExclusive(&barrier->lock);
+    const int32_t count = barrier->gate.wait_open();
     barrier->body(barrier->context, TeamMember{launch->index, count, barrier});
     return 0;
 }
@@ -63,21 +72,12 @@ void run_team(int32_t count, TeamBody body, void* context) {
         body(context, TeamMember{0, 1, nullptr});
         return;
     }
-    TeamBarrier barrier;
-    InitializeSRWLock(&barrier.lock);
-    InitializeConditionVariable(&barrier.cond);
-    barrier.count = 1;
-    barrier.arrived = 0;
-    barrier.generation = 0;
-    barrier.open = false;
     // A new thread starts with the default floating-point state, not its
     // creator's as on Linux: each member loads the caller's SSE control
     // register (rounding direction, flush-to-zero, denormals-are-zero), so
     // every member computes as the host has set. The fast paths do no x87
     // arithmetic.
-    barrier.mxcsr = __builtin_ia32_stmxcsr();
-    barrier.body = body;
-    barrier.context = context;
+    TeamBarrier barrier{{}, __builtin_ia32_stmxcsr(), body, context};
 
     HANDLE threads[kMostThreads];
     Launch launches[kMostThreads];
@@ -90,12 +90,7 @@ void run_team(int32_t count, TeamBody body, void* context) {
         started = index;
     }
 
-    AcquireSRWLockExclusive(&barrier.lock);
-    barrier.count = started + 1;
-    barrier.open = true;
-    ReleaseSRWLockExclusive(&barrier.lock);
-    WakeAllConditionVariable(&barrier.cond);
-
+    barrier.gate.open(started + 1);
     body(context, TeamMember{0, started + 1, &barrier});
     // A thread's handle is signalled once the thread has ended: none is
     // left running when run_team returns.
@@ -105,31 +100,8 @@ void run_team(int32_t count, TeamBody body, void* context) {
     }
 }
 
-// A member that arrives early spins a little before it sleeps: the others
-// usually follow within microseconds, and waking a sleeping thread takes
-// longer than that.
 void team_wait(const TeamMember& member) {
-    if (member.count <= 1) return;
-    TeamBarrier* barrier = member.barrier;
-    const uint32_t generation = __atomic_load_n(&barrier->generation, __ATOMIC_ACQUIRE);
-    if (__atomic_add_fetch(&barrier->arrived, 1, __ATOMIC_ACQ_REL) == barrier->count) {
-        // The others cannot leave before the generation moves on, so none
-        // of them arrives at the next barrier before this reset.
-        __atomic_store_n(&barrier->arrived, 0, __ATOMIC_RELAXED);
-        AcquireSRWLockExclusive(&barrier->lock);
-        __atomic_store_n(&barrier->generation, generation + 1, __ATOMIC_RELEASE);
-        ReleaseSRWLockExclusive(&barrier->lock);
-        WakeAllConditionVariable(&barrier->cond);
-        return;
-    }
-    for (int spin = 0; spin < kSpinsBeforeSleep; ++spin) {
-        if (__atomic_load_n(&barrier->generation, __ATOMIC_ACQUIRE) != generation) return;
-        __builtin_ia32_pause();
-    }
-    AcquireSRWLockExclusive(&barrier->lock);
-    while (__atomic_load_n(&barrier->generation, __ATOMIC_ACQUIRE) == generation)
-        SleepConditionVariableSRW(&barrier->cond, &barrier->lock, INFINITE, 0);
-    ReleaseSRWLockExclusive(&barrier->lock);
+    if (member.count > 1) member.barrier->gate.wait();
 }
 
 #endif

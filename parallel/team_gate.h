@@ -1,0 +1,62 @@
+// The worker team's barrier, the same on every platform; each platform
+// gives it a lock and a condition variable (Sync: lock, unlock, sleep with
+// the lock held, wake_all).
+//
+// The caller starts the members, then opens the gate with the team's final
+// size; members wait for it to open before they start work. At wait(), a
+// generation count moves on when the last member arrives. A member that
+// arrives early spins a little before it sleeps: the others usually follow
+// within microseconds, and waking a sleeping thread takes longer than that.
+#pragma once
+
+#include <stdint.h>
+
+template <typename Sync>
+struct TeamGate {
+    Sync sync;
+    int32_t count = 1;
+    int32_t arrived = 0;
+    uint32_t generation = 0;
+    bool is_open = false;  // the team's size is final and the members may start
+
+    // About 50 microseconds of spinning before sleeping.
+    static constexpr int kSpinsBeforeSleep = 2000;
+
+    void open(int32_t members) {
+        sync.lock();
+        count = members;
+        is_open = true;
+        sync.unlock();
+        sync.wake_all();
+    }
+
+    // The team's size, once the gate is open.
+    int32_t wait_open() {
+        sync.lock();
+        while (!is_open) sync.sleep();
+        const int32_t members = count;
+        sync.unlock();
+        return members;
+    }
+
+    void wait() {
+        const uint32_t current = __atomic_load_n(&generation, __ATOMIC_ACQUIRE);
+        if (__atomic_add_fetch(&arrived, 1, __ATOMIC_ACQ_REL) == count) {
+            // The others cannot leave before the generation moves on, so
+            // none of them arrives at the next barrier before this reset.
+            __atomic_store_n(&arrived, 0, __ATOMIC_RELAXED);
+            sync.lock();
+            __atomic_store_n(&generation, current + 1, __ATOMIC_RELEASE);
+            sync.unlock();
+            sync.wake_all();
+            return;
+        }
+        for (int spin = 0; spin < kSpinsBeforeSleep; ++spin) {
+            if (__atomic_load_n(&generation, __ATOMIC_ACQUIRE) != current) return;
+            __builtin_ia32_pause();
+        }
+        sync.lock();
+        while (__atomic_load_n(&generation, __ATOMIC_ACQUIRE) == current) sync.sleep();
+        sync.unlock();
+    }
+};
