@@ -103,7 +103,7 @@ struct FullX87Precision {
 #endif
 
 inline NumberText number_text(double value) {
-    const FullX87Precision precision;
+    [[maybe_unused]] const FullX87Precision precision;
     value = FullX87Precision::after_setting(value);
     NumberText result{};
     char* out = result.text;

@@ -1,6 +1,6 @@
 // Binds the C library functions the Linux plug-ins call to their oldest
-// symbol versions, so that the plug-ins load on every x86-64 glibc from
-// 2.17 on, the oldest that the hosts' Linux releases still run on. The
+// symbol versions, so that the plug-ins load on every x86-64 and 64-bit
+// Arm glibc from 2.17 on, the oldest that the hosts' Linux releases still run on. The
 // build includes this file ahead of every plug-in source (-include).
 //
 // Newer glibc releases added versions of these functions: exp@GLIBC_2.29
@@ -18,4 +18,11 @@ __asm__(".symver logf,logf@GLIBC_2.2.5");
 __asm__(".symver pthread_create,pthread_create@GLIBC_2.2.5");
 __asm__(".symver pthread_join,pthread_join@GLIBC_2.2.5");
 __asm__(".symver pthread_sigmask,pthread_sigmask@GLIBC_2.2.5");
+#elif defined(__linux__) && defined(__aarch64__)
+// 64-bit Arm glibc begins at 2.17, whose versions are the oldest there.
+__asm__(".symver exp,exp@GLIBC_2.17");
+__asm__(".symver logf,logf@GLIBC_2.17");
+__asm__(".symver pthread_create,pthread_create@GLIBC_2.17");
+__asm__(".symver pthread_join,pthread_join@GLIBC_2.17");
+__asm__(".symver pthread_sigmask,pthread_sigmask@GLIBC_2.17");
 #endif

@@ -1,12 +1,15 @@
 #include "instruction_sets.h"
 
-#if FAST_PATHS_AVAILABLE
+#if FAST_PATHS_X86
 #include <cpuid.h>
+#if defined(__APPLE__)
+#include <sys/sysctl.h>
+#endif
 #endif
 
 namespace {
 
-#if FAST_PATHS_AVAILABLE
+#if FAST_PATHS_X86
 // Whether the processor has the instructions (cpuid leaf 7, register ebx
 // bit `feature`) and the operating system saves the register state that
 // they use (XCR0 bits `state`).
@@ -24,6 +27,20 @@ bool processor_has(unsigned feature, uint32_t state) {
 // XCR0: SSE and AVX state; with the three AVX-512 states besides.
 constexpr uint32_t kAvxState = 0x6;
 constexpr uint32_t kAvx512State = 0xe6;
+
+bool avx512_usable() {
+#if defined(__APPLE__)
+    // macOS gives a thread the AVX-512 register state only at its first
+    // AVX-512 instruction, so XCR0 does not show it beforehand; the kernel
+    // says whether it will.
+    int enabled = 0;
+    size_t size = sizeof enabled;
+    return processor_has(bit_AVX512F, kAvxState) &&
+           sysctlbyname("hw.optional.avx512f", &enabled, &size, nullptr, 0) == 0 && enabled != 0;
+#else
+    return processor_has(bit_AVX512F, kAvx512State);
+#endif
+}
 #endif
 
 }  // namespace
@@ -32,10 +49,13 @@ bool cpu_path_supported(CpuPath path) {
     switch (path) {
         case CpuPath::kPlain:
         case CpuPath::kAutomatic: return true;
-#if FAST_PATHS_AVAILABLE
+#if FAST_PATHS_X86
         case CpuPath::kBaseline: return true;
         case CpuPath::kAvx2: return processor_has(bit_AVX2, kAvxState);
-        case CpuPath::kAvx512: return processor_has(bit_AVX512F, kAvx512State);
+        case CpuPath::kAvx512: return avx512_usable();
+#elif FAST_PATHS_ARM64
+        case CpuPath::kBaseline: return true;
+        default: return false;
 #else
         default: return false;
 #endif
@@ -54,7 +74,7 @@ CpuPath resolve_cpu_path(CpuPath path) {
 const char* cpu_path_name(CpuPath path) {
     switch (path) {
         case CpuPath::kPlain: return "plain";
-        case CpuPath::kBaseline: return "baseline";
+        case CpuPath::kBaseline: return FAST_PATHS_ARM64 ? "neon" : "baseline";
         case CpuPath::kAvx2: return "avx2";
         case CpuPath::kAvx512: return "avx512";
         case CpuPath::kAutomatic: return "automatic";

@@ -7,25 +7,33 @@
 // benchmarks can force every path this machine supports; the entry points
 // take the automatic choice.
 //
-// The fast paths exist on 64-bit x86 Linux and 64-bit Windows, built with
-// GCC or a compiler that speaks its dialect (FAST_PATHS_AVAILABLE).
-// Everywhere else, the 32-bit Windows build with its x87 arithmetic above
-// all, every choice runs the plain loops.
+// The fast paths exist on 64-bit x86 (Linux, Windows, macOS) and on 64-bit
+// Arm (Linux, macOS), built with GCC or a compiler that speaks its dialect
+// (clang): FAST_PATHS_X86 and FAST_PATHS_ARM64. Everywhere else, the
+// 32-bit Windows build with its x87 arithmetic above all, every choice
+// runs the plain loops.
 #pragma once
 
 #include <stdint.h>
 
-#if defined(__x86_64__) && (defined(__linux__) || defined(_WIN64)) && defined(__GNUC__)
-#define FAST_PATHS_AVAILABLE 1
+#if defined(__GNUC__) && defined(__x86_64__) && \
+    (defined(__linux__) || defined(_WIN64) || defined(__APPLE__))
+#define FAST_PATHS_X86 1
 #else
-#define FAST_PATHS_AVAILABLE 0
+#define FAST_PATHS_X86 0
 #endif
+#if defined(__GNUC__) && defined(__aarch64__) && (defined(__linux__) || defined(__APPLE__))
+#define FAST_PATHS_ARM64 1
+#else
+#define FAST_PATHS_ARM64 0
+#endif
+#define FAST_PATHS_AVAILABLE (FAST_PATHS_X86 || FAST_PATHS_ARM64)
 
 enum class CpuPath : int32_t {
     kPlain,     // the reference loops
-    kBaseline,  // vectorised for the x86-64 baseline (SSE2)
-    kAvx2,      // 256-bit vectors
-    kAvx512,    // 512-bit vectors
+    kBaseline,  // 128-bit vectors every such processor has: SSE2 on x86-64, NEON on Arm
+    kAvx2,      // 256-bit vectors (x86-64)
+    kAvx512,    // 512-bit vectors (x86-64)
     kAutomatic  // the widest path this processor supports
 };
 

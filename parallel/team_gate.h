@@ -11,6 +11,16 @@
 
 #include <stdint.h>
 
+// Tells the processor that this thread is spinning on a value that another
+// thread will change.
+inline void spin_pause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    __asm__ __volatile__("yield");
+#endif
+}
+
 template <typename Sync>
 struct TeamGate {
     Sync sync;
@@ -53,7 +63,7 @@ struct TeamGate {
         }
         for (int spin = 0; spin < kSpinsBeforeSleep; ++spin) {
             if (__atomic_load_n(&generation, __ATOMIC_ACQUIRE) != current) return;
-            __builtin_ia32_pause();
+            spin_pause();
         }
         sync.lock();
         while (__atomic_load_n(&generation, __ATOMIC_ACQUIRE) == current) sync.sleep();

@@ -3,9 +3,12 @@
 // the processor offers (instruction_sets.h).
 //
 // A kernel is written once as a template over the vector width in bytes
-// (16 for the x86-64 baseline, 32 for AVX2, 64 for AVX-512); TeamBodies
-// builds it for each instruction set with GCC target attributes, so that
-// one binary carries every width and picks one at run time.
+// (16 for the x86-64 baseline and for NEON, 32 for AVX2, 64 for AVX-512);
+// on x86-64 TeamBodies builds it for each instruction set with target
+// attributes, so that one binary carries every width and picks one at run
+// time. Every 64-bit Arm processor has NEON, the one width there. A vector
+// wider than the processor's registers (the double-precision lanes of four
+// single-precision ones on NEON) is held in several registers.
 #pragma once
 
 #include <string.h>
@@ -53,6 +56,7 @@ struct TeamBodies {
     static void baseline(void* context, const TeamMember& member) {
         Kernel::template run<16>(context, member);
     }
+#if FAST_PATHS_X86
     __attribute__((target("avx2"))) static void avx2(void* context, const TeamMember& member) {
         Kernel::template run<32>(context, member);
     }
@@ -63,6 +67,9 @@ struct TeamBodies {
     static TeamBody for_path(CpuPath path) {
         return path == CpuPath::kAvx512 ? avx512 : path == CpuPath::kAvx2 ? avx2 : baseline;
     }
+#else
+    static TeamBody for_path(CpuPath) { return baseline; }
+#endif
 };
 
 #endif

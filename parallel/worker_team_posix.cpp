@@ -1,4 +1,4 @@
-// The worker team on POSIX threads (64-bit x86 Linux); worker_team_windows.cpp
+// The worker team on POSIX threads (Linux and macOS); worker_team_windows.cpp
 // has the one for 64-bit Windows.
 #include "instruction_sets.h"
 #include "team_gate.h"
@@ -7,8 +7,20 @@
 #if FAST_PATHS_AVAILABLE && !defined(_WIN32)
 
 #include <pthread.h>
-#include <sched.h>
 #include <signal.h>
+
+#if defined(__APPLE__)
+#include <sys/sysctl.h>
+
+int32_t allowed_cpu_count() {
+    // macOS has no affinity mask: the processors the system keeps active.
+    int count = 0;
+    size_t size = sizeof count;
+    if (sysctlbyname("hw.activecpu", &count, &size, nullptr, 0) == 0 && count > 0) return count;
+    return 1;
+}
+#else
+#include <sched.h>
 #include <unistd.h>
 
 int32_t allowed_cpu_count() {
@@ -24,6 +36,7 @@ int32_t allowed_cpu_count() {
     const long online = sysconf(_SC_NPROCESSORS_ONLN);
     return online > 0 && online < INT32_MAX ? static_cast<int32_t>(online) : 1;
 }
+#endif
 
 namespace {
 
