@@ -80,9 +80,14 @@ ScoreArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[])
                         "argument %d (%s) must be a real, non-sparse double array, was %s",
                         slot + 1, kArgumentNames[slot], found);
         }
-        if (is_scalar_slot(slot) && mxGetNumberOfElements(prhs[slot]) == 0)
+        if (!is_scalar_slot(slot)) continue;
+        const size_t elements = mxGetNumberOfElements(prhs[slot]);
+        if (elements == 0)
             raise_error("bandscore:emptyArgument", "argument %d (%s) must not be empty",
                         slot + 1, kArgumentNames[slot]);
+        if (elements > 1)
+            raise_error("bandscore:scalarSize", "argument %d (%s) must be a scalar, was %s",
+                        slot + 1, kArgumentNames[slot], size_text(prhs[slot]).text);
     }
 
     const mxArray* image = prhs[kImage];

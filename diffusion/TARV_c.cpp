@@ -47,9 +47,13 @@ double scalar_argument(const mxArray* const prhs[], int slot) {
                     "argument %d (%s) must be a real numeric or logical scalar, was %s",
                     slot + 1, kArgumentNames[slot], found);
     }
-    if (mxGetNumberOfElements(array) == 0)
+    const size_t elements = mxGetNumberOfElements(array);
+    if (elements == 0)
         raise_error("TARV_c:emptyArgument", "argument %d (%s) must not be empty", slot + 1,
                     kArgumentNames[slot]);
+    if (elements > 1)
+        raise_error("TARV_c:scalarSize", "argument %d (%s) must be a scalar, was %s", slot + 1,
+                    kArgumentNames[slot], size_text(array).text);
     return mxGetScalar(array);
 }
 
@@ -135,9 +139,21 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
     return args;
 }
 
-// The largest log intensity whose exponential is finite in single
-// precision: above it the working value is +Inf and the result NaN.
+// Where the filter's single-precision arithmetic leaves the range of
+// finite, nonzero values, as log intensities x of the input (the first three
+// found to the ulp from (float) exp((double) x)):
+// - above kLargestLogIntensity the working value exp(x) is +Inf;
+// - from kSquareOverflowLog on exp(x) is 2^64 or more, and its square, which
+//   the reference statistic and the gradient take, overflows;
+// - at or below kSquareUnderflowLog exp(x) is 2^-75 or less, and its square
+//   is 0, which the gradient divides by;
+// - neighbours whose log intensities lie kSpreadLog or more apart have a
+//   ratio of 2^62 or more, and the gradient and the squared Laplacian of a
+//   pixel with four such differences overflow.
 constexpr float kLargestLogIntensity = 0x1.62e42ep+6f;  // 88.72283
+constexpr float kSquareOverflowLog = 0x1.62e43p+5f;     // 44.36142
+constexpr float kSquareUnderflowLog = -0x1.9fe36ap+5f;  // -51.98604
+constexpr float kSpreadLog = 0x1.57cd0ep+5f;            // 42.97512, log(2^62) rounded
 
 // Steps outside 0 < lambda <= 1 give results a user rarely wants.
 void warn_of_lambda(const FilterArguments& args) {
@@ -162,50 +178,151 @@ void warn_of_lambda(const FilterArguments& args) {
                       kLambda + 1, kArgumentNames[kLambda], value.text);
 }
 
+// What the input holds that the filter's arithmetic cannot carry.
+struct InputSurvey {
+    uint32_t exp_overflow = 0;     // above kLargestLogIntensity
+    uint32_t square_overflow = 0;  // kSquareOverflowLog and above (those above included)
+    uint32_t square_underflow = 0;
+    uint32_t minus_infinite = 0;
+    uint32_t nan_or_infinite = 0;  // NaN or +Inf
+    float largest = -__builtin_inff();  // of the finite pixels
+    float smallest = __builtin_inff();
+    float widest_step = 0.0f;  // between finite neighbours
+};
+
+InputSurvey survey_input(const float* source, uint32_t rows, uint32_t cols) {
+    InputSurvey survey;
+    const auto finite = [](float x) { return x - x == 0.0f; };
+    for (uint32_t j = 0; j < cols; ++j) {
+        for (uint32_t i = 0; i < rows; ++i) {
+            const uint32_t k = i + rows * j;
+            const float x = source[k];
+            if (!finite(x)) {
+                if (x == -__builtin_inff()) ++survey.minus_infinite;
+                else ++survey.nan_or_infinite;
+                continue;
+            }
+            survey.exp_overflow += x > kLargestLogIntensity;
+            survey.square_overflow += x >= kSquareOverflowLog;
+            survey.square_underflow += x <= kSquareUnderflowLog;
+            if (x > survey.largest) survey.largest = x;
+            if (x < survey.smallest) survey.smallest = x;
+            const float neighbours[2] = {i + 1 < rows ? source[k + 1] : x,
+                                         j + 1 < cols ? source[k + rows] : x};
+            for (float neighbour : neighbours) {
+                const float step = neighbour > x ? neighbour - x : x - neighbour;
+                if (finite(neighbour) && step > survey.widest_step) survey.widest_step = step;
+            }
+        }
+    }
+    return survey;
+}
+
+// Why a reference region gives no usable statistic, or null if it may.
+const char* unusable_region(const FilterArguments& args) {
+    const ReferenceRegion& region = args.params.region;
+    if (region.first_row > region.last_row || region.first_col > region.last_col)
+        return "the reference region is empty (its first row or column lies after its last)";
+    if (region.count == 1)
+        return "the reference region is a single pixel, whose variance is 0";
+    const float first = args.source[region.first_row + args.rows * region.first_col];
+    for (uint32_t j = region.first_col; j <= region.last_col; ++j)
+        for (uint32_t i = region.first_row; i <= region.last_row; ++i)
+            if (!(args.source[i + args.rows * j] == first)) return nullptr;
+    return "the reference region is flat (every pixel the same), so its variance is 0";
+}
+
 // A result that holds NaN, or an input the filter cannot exponentiate to a
 // finite value, gets one warning that says how many pixels, why and what to
-// do. The result stays as the arithmetic defines it.
+// do: the first cause that applies, input values before the reference
+// region, the region before lambda. The result stays as the arithmetic
+// defines it.
 void warn_of_non_finite(const FilterArguments& args, const float* result) {
     const uint32_t pixels = args.rows * args.cols;
-    uint32_t nan_results = 0, too_large = 0, minus_infinite = 0, nan_or_infinite = 0;
-    for (uint32_t k = 0; k < pixels; ++k) {
-        const float x = args.source[k];
-        nan_results += result[k] != result[k];
-        if (x == -__builtin_inff()) ++minus_infinite;
-        else if (x != x || x == __builtin_inff()) ++nan_or_infinite;
-        else if (x > kLargestLogIntensity) ++too_large;
-    }
+    uint32_t nan_results = 0;
+    for (uint32_t k = 0; k < pixels; ++k) nan_results += result[k] != result[k];
+    const InputSurvey in = survey_input(args.source, args.rows, args.cols);
+    if (in.exp_overflow == 0 && nan_results == 0) return;
+
     const char* const id = "TARV_c:nonFinite";  // for the message's way to turn it off
-    if (too_large != 0)
-        raise_warning("TARV_c:nonFinite",
+    const float lambda = args.params.lambda;
+    const char* region = nullptr;
+    if (in.exp_overflow != 0)
+        raise_warning(id,
                       "%u of %u input pixels are above 88.72, where the exponential the filter "
                       "takes overflows single precision, and %u result pixels are NaN: the image "
                       "looks like intensities rather than log intensities. Pass "
                       "single(log(1 + double(img))) instead. (warning('off', '%s') turns this "
                       "warning off.)",
-                      too_large, pixels, nan_results, id);
-    else if (minus_infinite != 0)
-        raise_warning("TARV_c:nonFinite",
+                      in.exp_overflow, pixels, nan_results, id);
+    else if (in.minus_infinite != 0)
+        raise_warning(id,
                       "%u of %u input pixels are -Inf, the logarithm of a zero intensity, and "
                       "%u result pixels are NaN (NaN spreads from such a pixel with every "
                       "iteration, and one in the reference region makes every pixel NaN). Take "
                       "the logarithm of 1 + the intensities: single(log(1 + double(img))). "
                       "(warning('off', '%s') turns this warning off.)",
-                      minus_infinite, pixels, nan_results, id);
-    else if (nan_or_infinite != 0)
-        raise_warning("TARV_c:nonFinite",
+                      in.minus_infinite, pixels, nan_results, id);
+    else if (in.nan_or_infinite != 0)
+        raise_warning(id,
                       "%u of %u input pixels are NaN or Inf, and %u result pixels are NaN "
                       "(NaN spreads from such a pixel with every iteration, and one in the "
                       "reference region makes every pixel NaN). Replace them before filtering. "
                       "(warning('off', '%s') turns this warning off.)",
-                      nan_or_infinite, pixels, nan_results, id);
-    else if (nan_results != 0)
-        raise_warning("TARV_c:nonFinite",
+                      in.nan_or_infinite, pixels, nan_results, id);
+    else if (in.square_overflow != 0)
+        raise_warning(id,
+                      "%u of %u input pixels are 44.36 or above (the largest is %s), and %u "
+                      "result pixels are NaN: the filter squares the exponential of each pixel, "
+                      "which overflows single precision from exp(44.36) = 2^64 on. The image "
+                      "looks like intensities rather than natural-log intensities: pass "
+                      "single(log(1 + double(img))) instead (for decibels D: single(D * log(10) "
+                      "/ 10)). (warning('off', '%s') turns this warning off.)",
+                      in.square_overflow, pixels, number_text(in.largest).text, nan_results, id);
+    else if (in.square_underflow != 0)
+        raise_warning(id,
+                      "%u of %u input pixels are -51.99 or below (the smallest is %s), and %u "
+                      "result pixels are NaN: the filter squares the exponential of each pixel, "
+                      "which is 0 in single precision from exp(-51.99) = 2^-75 down. Shift the "
+                      "log image by a constant c, which only scales the intensities: "
+                      "TARV_c(img + c, ...) - c, with img + c above -51.99. (warning('off', "
+                      "'%s') turns this warning off.)",
+                      in.square_underflow, pixels, number_text(in.smallest).text, nan_results,
+                      id);
+    else if (in.widest_step >= kSpreadLog)
+        raise_warning(id,
+                      "%u of %u result pixels are NaN: neighbouring input pixels differ by up to "
+                      "%s, and from 42.98 on (a ratio of intensities of 2^62) the squares the "
+                      "filter takes of their ratios overflow single precision. Natural-log "
+                      "intensities of a real image rarely span so much (log(1 + double(img)) "
+                      "of a 16-bit image spans 0 to 11.1): check the image, or clip outliers. "
+                      "(warning('off', '%s') turns this warning off.)",
+                      nan_results, pixels, number_text(in.widest_step).text, id);
+    else if ((region = unusable_region(args)) != nullptr)
+        raise_warning(id,
                       "%u of %u result pixels are NaN, though every input pixel is a finite "
-                      "log intensity: the reference region gives no usable statistic (a single "
-                      "pixel, a flat area or an inverted range), or a lambda above 1 drove pixels "
-                      "below 0. Choose the rows and columns of a homogeneous speckle area, and "
-                      "0 < lambda <= 1. (warning('off', '%s') turns this warning off.)",
+                      "log intensity: %s. Choose the rows and columns of a homogeneous speckle "
+                      "area. (warning('off', '%s') turns this warning off.)",
+                      nan_results, pixels, region, id);
+    else if (lambda != lambda || lambda < 0.0f || lambda > 1.0f)
+        raise_warning(id,
+                      "%u of %u result pixels are NaN, though every input pixel is a finite "
+                      "log intensity: %s. Choose 0 < lambda <= 1. (warning('off', '%s') turns "
+                      "this warning off.)",
+                      nan_results, pixels,
+                      lambda != lambda ? "lambda is NaN"
+                      : lambda < 0.0f  ? "a negative lambda sharpened the image without bound "
+                                         "until its values overflowed"
+                                       : "a lambda above 1 drove pixels below 0",
+                      id);
+    else
+        raise_warning(id,
+                      "%u of %u result pixels are NaN, though every input pixel is a finite "
+                      "log intensity within -51.99 .. 44.36, neighbours differ by less than "
+                      "42.98, the reference region varies and 0 <= lambda <= 1: a working "
+                      "value left the range of single precision during the iterations. Fewer "
+                      "iterations or a smaller lambda may avoid it. (warning('off', '%s') turns "
+                      "this warning off.)",
                       nan_results, pixels, id);
 }
 

@@ -131,7 +131,7 @@ bool is_real_double(const mxArray* array) {
 
 // A count as the scorer takes it, or -1 if it is not one.
 int64_t count_of(const mxArray* array) {
-    if (!is_real_double(array) || mxGetNumberOfElements(array) == 0) return -1;
+    if (!is_real_double(array) || mxGetNumberOfElements(array) != 1) return -1;
     const double value = *mxGetPr(array);
     return value >= 0.0 && value < kTwo31 ? static_cast<int64_t>(value) : -1;
 }
@@ -169,7 +169,7 @@ bool valid_call(int nlhs, const std::vector<mxArray*>& inputs) {
     if (inputs.size() < kInputCount || nlhs > 1) return false;
     for (int slot = 0; slot < kInputCount; ++slot) {
         if (!is_real_double(inputs[slot])) return false;
-        if (is_scalar_slot(slot) && mxGetNumberOfElements(inputs[slot]) == 0) return false;
+        if (is_scalar_slot(slot) && mxGetNumberOfElements(inputs[slot]) != 1) return false;
     }
     const mxArray* image = inputs[kImage];
     if (mxGetNumberOfElements(image) >= 0x80000000u) return false;

@@ -184,7 +184,7 @@ double any_value(FuzzBytes& bytes, const double*) { return special_value(bytes);
 bool is_real_scalar(const mxArray* array) {
     const mxClassID id = mxGetClassID(array);
     return (is_numeric(id) || id == mxLOGICAL_CLASS) && !mxIsComplex(array) &&
-           !mxIsSparse(array) && mxGetNumberOfElements(array) != 0;
+           !mxIsSparse(array) && mxGetNumberOfElements(array) == 1;
 }
 
 std::vector<size_t> host_shape(std::vector<size_t> dims) {

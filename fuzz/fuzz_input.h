@@ -78,8 +78,8 @@ void set_element(mxArray* array, size_t index, double value);
 // A value from special_value, as a ValueSource.
 double any_value(FuzzBytes& bytes, const double* context);
 
-// A real, full, non-empty array of a numeric or logical class: what the
-// plug-ins accept as a scalar (they read its first element).
+// A real, full array of one element of a numeric or logical class: what
+// the plug-ins accept as a scalar.
 bool is_real_scalar(const mxArray* array);
 // The dimension vector as the host keeps it: at least two entries, no
 // trailing singletons beyond the second.

@@ -39,7 +39,8 @@
 %
 %   IMAGE must hold log intensities, such as single(log(1 + double(img)))
 %   of an image img of intensities: the filter exponentiates every pixel in
-%   single precision, so a value above about 88.7 overflows and gives NaN,
+%   single precision and squares the result, so a value of 44.36 or more
+%   (or -51.99 or less) leaves the single-precision range and gives NaN,
 %   and so does log(0) = -Inf. A 3-D array is refused with
 %   TARV_c:imageDimensions; to filter a volume V page by page:
 %     out = zeros(size(V), 'single');
@@ -81,6 +82,7 @@
 %     TARV_c:imageDimensions  IMAGE of more than two dimensions
 %     TARV_c:scalarClass      arguments 2-8 not real numeric or logical
 %     TARV_c:emptyArgument    arguments 2-8 empty
+%     TARV_c:scalarSize       arguments 2-8 of more than one element
 %     TARV_c:iterations       ITERATIONS NaN, infinite or beyond 32 bits
 %     TARV_c:region           a region bound outside the image
 %     TARV_c:outOfMemory      no memory for the scratch planes
@@ -88,9 +90,15 @@
 %
 %   Warnings (identifier: cause):
 %     TARV_c:nonFinite        the result holds NaN, or IMAGE holds values
-%                             that are not finite or above about 88.7; the
-%                             warning says how many pixels, the likely cause
-%                             and the fix. Turn it off with
+%                             above 88.72; the warning says how many pixels,
+%                             the first cause that applies and the fix:
+%                             IMAGE values that are not finite, 44.36 or
+%                             above (their squared exponential overflows:
+%                             intensities rather than log intensities),
+%                             -51.99 or below (it is 0), neighbours 42.98
+%                             or more apart, a reference region of variance
+%                             0 or an empty one, LAMBDA negative or above 1.
+%                             Turn it off with
 %                             warning('off', 'TARV_c:nonFinite').
 %     TARV_c:lambda           LAMBDA NaN, not positive or above 1
 %

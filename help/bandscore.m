@@ -2,8 +2,9 @@
 %   S = BANDSCORE(TOP_OFFSET, BOTTOM_OFFSET, IMAGE, SPAN_MEAN, SPAN_SD, ...
 %                 TOP_COUNT, BOTTOM_COUNT, PRIOR_WEIGHT, SPAN_MIN, SPAN_MAX)
 %   scores, for every column c of IMAGE, every pair of a top row
-%   t = fix(a + TOP_OFFSET), a = 0..TOP_COUNT-1, and a bottom row
-%   b = fix(b + BOTTOM_OFFSET), b = 0..BOTTOM_COUNT-1 (rows counted from 0):
+%   top = fix(a + TOP_OFFSET), a = 0..TOP_COUNT-1, and a bottom row
+%   bottom = fix(b + BOTTOM_OFFSET), b = 0..BOTTOM_COUNT-1 (rows counted
+%   from 0):
 %
 %     span  = bottom - top
 %     S(a+1, b+1, c) = mean(IMAGE(top+1 : bottom+1, c))
@@ -45,6 +46,8 @@
 %     bandscore:nlhs           more than one output requested
 %     bandscore:argumentClass  an input not a real, full double array
 %     bandscore:emptyArgument  an empty scalar argument (1, 2, 6, 7, 8)
+%     bandscore:scalarSize     a scalar argument (1, 2, 6, 7, 8) of more than
+%                              one element
 %     bandscore:imageSize      IMAGE of 2^31 elements, rows or columns or more,
 %                              or without its first R-by-C plane (R-by-C-by-0)
 %     bandscore:count          TOP_COUNT or BOTTOM_COUNT NaN, negative or >= 2^31

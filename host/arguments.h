@@ -45,6 +45,28 @@ inline void join_names(const char* const* names, int count, char* text, size_t s
     text[used] = '\0';
 }
 
+// An array's size as the host's users write it: "1x2", "3x3x2".
+struct SizeText {
+    char text[96];
+};
+
+inline SizeText size_text(const mxArray* array) {
+    SizeText result{};
+    size_t used = 0;
+    const int count = host_dimension_count(array);
+    for (int k = 0; k < count && used + 22 < sizeof result.text; ++k) {
+        if (k > 0) result.text[used++] = 'x';
+        char digits[20];
+        int length = 0;
+        for (uint64_t extent = static_cast<uint64_t>(host_dimension(array, k));
+             length == 0 || extent != 0; extent /= 10)
+            digits[length++] = static_cast<char>('0' + extent % 10);
+        while (length > 0) result.text[used++] = digits[--length];
+    }
+    result.text[used] = '\0';
+    return result;
+}
+
 inline bool is_numeric_or_logical_class(mxClassID id) {
     return id == mxLOGICAL_CLASS || id == mxDOUBLE_CLASS || id == mxSINGLE_CLASS ||
            (id >= mxINT8_CLASS && id <= mxUINT64_CLASS);

@@ -388,10 +388,14 @@ std::vector<InvalidCase> invalid_cases() {
                      [](BandArgs&, Inputs& in, int&) { replace(in, 9, make_array(mxDOUBLE_CLASS, {1, 4}, false, true)); }});
     cases.push_back({"logical_weight", "bandscore:argumentClass", "argument 8",
                      [](BandArgs&, Inputs& in, int&) { replace(in, 7, make_array(mxLOGICAL_CLASS, {1, 1})); }});
-    for (int slot : {0, 1, 5, 6, 7})
-        cases.push_back({"empty_" + std::to_string(slot + 1), "bandscore:emptyArgument",
-                         "argument " + std::to_string(slot + 1),
+    for (int slot : {0, 1, 5, 6, 7}) {
+        const std::string position = "argument " + std::to_string(slot + 1);
+        cases.push_back({"empty_" + std::to_string(slot + 1), "bandscore:emptyArgument", position,
                          [slot](BandArgs&, Inputs& in, int&) { replace(in, slot, make_double({0, 0}, {})); }});
+        cases.push_back({"pair_" + std::to_string(slot + 1), "bandscore:scalarSize",
+                         ") must be a scalar, was 1x2",
+                         [slot](BandArgs&, Inputs& in, int&) { replace(in, slot, make_double({1, 2}, {3, 4})); }});
+    }
     for (int slot : {3, 4, 8, 9})
         cases.push_back({"short_" + std::to_string(slot + 1), "bandscore:columnCount",
                          "argument " + std::to_string(slot + 1),

@@ -203,6 +203,13 @@ std::vector<float> with(std::vector<float> image, size_t k, float value) {
     return image;
 }
 
+// Rows 0..3 of columns 0..2 set to 0.
+std::vector<float> flat_patch(std::vector<float> image, size_t rows) {
+    for (size_t j = 0; j < 3; ++j)
+        for (size_t i = 0; i < 4; ++i) image[i + rows * j] = 0.0f;
+    return image;
+}
+
 const WarningCase kWarningCases[] = {
     {"log_intensities", [](size_t r, size_t c) { return random_image(r, c, 30); },
      {5, 0.2, 1, 6, 1, 6, 0}, {}, ""},
@@ -218,15 +225,39 @@ const WarningCase kWarningCases[] = {
     {"nan_pixel", [](size_t r, size_t c) { return with(random_image(r, c, 33), 77, kNaN); },
      {2, 0.2, 1, 6, 1, 6, 0}, {"TARV_c:nonFinite"}, "input pixels are NaN or Inf"},
     {"inverted_region", [](size_t r, size_t c) { return random_image(r, c, 34); },
-     {2, 0.2, 6, 1, 1, 6, 0}, {"TARV_c:nonFinite"}, "80 of 80 result pixels are NaN, though"},
+     {2, 0.2, 6, 1, 1, 6, 0}, {"TARV_c:nonFinite"}, "80 of 80 result pixels are NaN, though every "
+     "input pixel is a finite log intensity: the reference region is empty"},
+    {"squares_overflow", [](size_t r, size_t c) { return with(random_image(r, c, 40), 20, 45.0f); },
+     {5, 0.2, 1, 6, 1, 6, 0}, {"TARV_c:nonFinite"},
+     "1 of 80 input pixels are 44.36 or above (the largest is 45)"},
+    {"squares_underflow", [](size_t r, size_t c) { return with(random_image(r, c, 41), 20, -60.0f); },
+     {5, 0.2, 1, 6, 1, 6, 0}, {"TARV_c:nonFinite"},
+     "1 of 80 input pixels are -51.99 or below (the smallest is -60)"},
+    {"neighbours_far_apart",
+     [](size_t r, size_t c) {
+         std::vector<float> image = with(random_image(r, c, 42), 25, 44.25f);
+         for (size_t k : {24, 26, 15, 35}) image[k] = -0.75f;
+         return image;
+     },
+     {5, 0.2, 1, 6, 1, 6, 0}, {"TARV_c:nonFinite"}, "neighbouring input pixels differ by up to 45"},
+    // A region of variance 0 makes NaN where a pixel equals its four
+    // neighbours: here in a flat patch of log intensities 0.
+    {"one_pixel_region", [](size_t r, size_t c) { return flat_patch(random_image(r, c, 43), r); },
+     {2, 0.2, 6, 6, 5, 5, 0}, {"TARV_c:nonFinite"}, "the reference region is a single pixel"},
+    {"flat_region", [](size_t r, size_t c) { return flat_patch(random_image(r, c, 44), r); },
+     {2, 0.2, 1, 4, 1, 3, 0}, {"TARV_c:nonFinite"}, "the reference region is flat"},
+    {"negative_lambda", [](size_t r, size_t c) { return random_image(r, c, 45); },
+     {60, -0.2, 1, 6, 1, 6, 0}, {"TARV_c:lambda", "TARV_c:nonFinite"},
+     "a negative lambda sharpened the image"},
     {"lambda_above_one", [](size_t r, size_t c) { return random_image(r, c, 35); },
      {1, 1.5, 1, 6, 1, 6, 0}, {"TARV_c:lambda"}, "argument 3 (lambda) is 1.5: steps above 1"},
     {"lambda_far_above_one", [](size_t r, size_t c) { return random_image(r, c, 36); },
-     {5, 3.5, 1, 10, 1, 8, 0}, {"TARV_c:lambda", "TARV_c:nonFinite"}, "result pixels are NaN"},
+     {5, 3.5, 1, 10, 1, 8, 0}, {"TARV_c:lambda", "TARV_c:nonFinite"}, "a lambda above 1 drove"},
     {"lambda_zero", [](size_t r, size_t c) { return random_image(r, c, 37); },
      {2, 0, 1, 6, 1, 6, 0}, {"TARV_c:lambda"}, "argument 3 (lambda) is 0: a step of 0"},
     {"lambda_nan", [](size_t r, size_t c) { return random_image(r, c, 38); },
-     {2, kNaN, 1, 6, 1, 6, 0}, {"TARV_c:lambda", "TARV_c:nonFinite"}, "80 of 80 result pixels"},
+     {2, kNaN, 1, 6, 1, 6, 0}, {"TARV_c:lambda", "TARV_c:nonFinite"}, "80 of 80 result pixels are "
+     "NaN, though every input pixel is a finite log intensity: lambda is NaN"},
     {"no_iteration_any_lambda", [](size_t r, size_t c) { return random_image(r, c, 39); },
      {0, 7, 1, 6, 1, 6, 0}, {}, ""},
 };
@@ -262,6 +293,21 @@ TEST_P(FilterWarningTest, WarnsOnceWithTheCauseAndKeepsTheResult) {
 
 INSTANTIATE_TEST_SUITE_P(Causes, FilterWarningTest, ::testing::ValuesIn(kWarningCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The other thresholds the warning names, each to the ulp: the square of
+// the exponential overflows from 44.36 on and is 0 from -51.99 down.
+TEST(FilterWarningTest, ThresholdsLieWhereTheArithmeticChanges) {
+    const auto working = [](float x) { return static_cast<float>(std::exp(static_cast<double>(x))); };
+    const auto square = [&](float x) {
+        volatile float w = working(x);
+        return w * w;
+    };
+    const float square_overflow = 0x1.62e43p+5f, square_underflow = -0x1.9fe36ap+5f;
+    EXPECT_TRUE(std::isinf(square(square_overflow)));
+    EXPECT_TRUE(std::isfinite(square(std::nextafter(square_overflow, 0.0f))));
+    EXPECT_EQ(square(square_underflow), 0.0f);
+    EXPECT_GT(square(std::nextafter(square_underflow, 0.0f)), 0.0f);
+}
 
 // The largest log intensity whose exponential is finite: one more ulp gives
 // +Inf, and the warning counts exactly the pixels above it.
@@ -433,6 +479,12 @@ const InvalidCase kInvalidCases[] = {
     {"empty_lambda", "TARV_c:emptyArgument", "argument 3", array_of(2, mxSINGLE_CLASS, {1, 0})},
     {"empty_last_col", "TARV_c:emptyArgument", "argument 7", array_of(6, mxINT32_CLASS, {0, 1})},
     {"empty_flag", "TARV_c:emptyArgument", "argument 8", array_of(7, mxLOGICAL_CLASS, {0, 0})},
+    {"two_iterations", "TARV_c:scalarSize", "argument 2 (iterations) must be a scalar, was 1x2",
+     array_of(1, mxDOUBLE_CLASS, {1, 2})},
+    {"row_range_as_bound", "TARV_c:scalarSize", "argument 4 (first row of the region) must be a "
+     "scalar, was 2x1", array_of(3, mxDOUBLE_CLASS, {2, 1})},
+    {"flag_matrix", "TARV_c:scalarSize", "argument 8 (progress flag) must be a scalar, was 3x3x2",
+     array_of(7, mxLOGICAL_CLASS, {3, 3, 2})},
     {"nan_iterations", "TARV_c:iterations",
      "argument 2 (iterations) must be a finite number within the 32-bit integer range, was NaN",
      scalar(1, kNaN)},

@@ -92,6 +92,7 @@
 %!   with(ok, 10, sparse(ok{10})),     "bandscore:argumentClass", "argument 10 \\(span_max\\).* was sparse double"
 %!   with(ok, 1, []),                  "bandscore:emptyArgument", "argument 1 \\(top_offset\\)"
 %!   with(ok, 7, zeros(0, 1)),         "bandscore:emptyArgument", "argument 7 \\(bottom_count\\)"
+%!   with(ok, 8, [0.5 1]),             "bandscore:scalarSize",    "argument 8 \\(prior_weight\\) must be a scalar, was 1x2"
 %!   with(ok, 6, NaN),                 "bandscore:count",         "argument 6 \\(top_count\\)"
 %!   with(ok, 7, -1),                  "bandscore:count",         "argument 7 \\(bottom_count\\).* was -1"
 %!   with(ok, 6, 2^31),                "bandscore:count",         "argument 6 "

@@ -151,6 +151,8 @@
 %!   with(ok, 8, 1i),              "TARV_c:scalarClass",   "argument 8 \\(progress flag\\).* was complex double"
 %!   with(ok, 2, []),              "TARV_c:emptyArgument", "argument 2 \\(iterations\\)"
 %!   with(ok, 8, zeros(0, 1)),    "TARV_c:emptyArgument", "argument 8 "
+%!   with(ok, 2, [20 30]),         "TARV_c:scalarSize",    "argument 2 \\(iterations\\) must be a scalar, was 1x2"
+%!   with(ok, 8, ones(3)),         "TARV_c:scalarSize",    "argument 8 \\(progress flag\\).* was 3x3"
 %!   with(ok, 2, NaN),             "TARV_c:iterations",    "argument 2 .* was NaN"
 %!   with(ok, 2, -Inf),            "TARV_c:iterations",    "was -Inf"
 %!   with(ok, 2, 2^31),            "TARV_c:iterations",    "was 2147483648"
