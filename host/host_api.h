@@ -1,7 +1,7 @@
 // The one header the plug-in sources include for the host. Every difference
-// between the hosts we build for (our declarations for 64-bit Linux and
-// 32-bit Windows, GNU Octave's own headers) is settled here, so the plug-in
-// sources have no host conditionals.
+// between the hosts we build for (our declarations for Linux, Windows and
+// macOS, GNU Octave's own headers) is settled here or in mex_host.h, so the
+// plug-in sources have no host conditionals.
 #pragma once
 
 #include <stdint.h>

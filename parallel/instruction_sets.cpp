@@ -24,9 +24,8 @@ bool processor_has(unsigned feature, uint32_t state) {
     return (ebx & feature) != 0;
 }
 
-// XCR0: SSE and AVX state; with the three AVX-512 states besides.
+// XCR0: SSE and AVX state.
 constexpr uint32_t kAvxState = 0x6;
-constexpr uint32_t kAvx512State = 0xe6;
 
 bool avx512_usable() {
 #if defined(__APPLE__)
@@ -38,6 +37,8 @@ bool avx512_usable() {
     return processor_has(bit_AVX512F, kAvxState) &&
            sysctlbyname("hw.optional.avx512f", &enabled, &size, nullptr, 0) == 0 && enabled != 0;
 #else
+    // XCR0: SSE and AVX state, and the three AVX-512 states besides.
+    constexpr uint32_t kAvx512State = 0xe6;
     return processor_has(bit_AVX512F, kAvx512State);
 #endif
 }

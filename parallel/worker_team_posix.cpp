@@ -59,10 +59,35 @@ struct PosixSync {
     void wake_all() { pthread_cond_broadcast(&cond); }
 };
 
+// A Linux thread starts with its creator's floating-point state; a macOS
+// thread with the default one (xnu: the arm64 FPCR is 0, the x86_64 MXCSR
+// 0x1f80), so there each member loads the caller's control register
+// (rounding direction, flush-to-zero) and computes as the host has set.
+#if defined(__APPLE__) && defined(__aarch64__)
+typedef uint64_t FloatControl;
+FloatControl callers_float_control() {
+    uint64_t fpcr;
+    __asm__ __volatile__("mrs %0, fpcr" : "=r"(fpcr));
+    return fpcr;
+}
+void load_float_control(FloatControl fpcr) {
+    __asm__ __volatile__("msr fpcr, %0" : : "r"(fpcr));
+}
+#elif defined(__APPLE__)
+typedef unsigned FloatControl;
+FloatControl callers_float_control() { return __builtin_ia32_stmxcsr(); }
+void load_float_control(FloatControl mxcsr) { __builtin_ia32_ldmxcsr(mxcsr); }
+#else
+struct FloatControl {};
+FloatControl callers_float_control() { return {}; }
+void load_float_control(FloatControl) {}
+#endif
+
 }  // namespace
 
 struct TeamBarrier {
     TeamGate<PosixSync> gate;
+    FloatControl float_control;
     TeamBody body;
     void* context;
 };
@@ -77,6 +102,7 @@ struct Launch {
 void* member_main(void* argument) {
     const Launch* launch = static_cast<const Launch*>(argument);
     TeamBarrier* barrier = launch->barrier;
+    load_float_control(barrier->float_control);
     const int32_t count = barrier->gate.wait_open();
     barrier->body(barrier->context, TeamMember{launch->index, count, barrier});
     return nullptr;
@@ -99,7 +125,7 @@ void run_team(int32_t count, TeamBody body, void* context) {
         body(context, TeamMember{0, 1, nullptr});
         return;
     }
-    TeamBarrier barrier{{}, body, context};
+    TeamBarrier barrier{{}, callers_float_control(), body, context};
 
     // Threads start with their creator's signal mask: the workers block
     // the host's signals, and the calling thread gets its own mask back.

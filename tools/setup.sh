@@ -6,8 +6,8 @@
 #                         gnuplot its figures need
 #   tools/setup.sh test   everything: the demo set and what the tests, the
 #                         sanitizer build, the benchmarks and the Windows
-#                         builds need (`make`, `make test`, `make bench`,
-#                         `make dist`)
+#                         and macOS builds need (`make`, `make test`,
+#                         `make bench`, `make dist`)
 #
 # Run by every make target first. As root it runs apt-get update once and
 # installs only what is missing; otherwise it prints the exact commands.
@@ -32,6 +32,9 @@ test_packages=(
   g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386
   # The 64-bit Windows build: its cross compiler and wine's 64-bit half.
   g++-mingw-w64-x86-64 wine64
+  # The macOS build: clang (above) with LLVM's Mach-O linker ld64.lld, and
+  # LLVM's object tools (llvm-objdump, llvm-nm) for its tests.
+  lld llvm
 )
 
 case "${1:-}" in

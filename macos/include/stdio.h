@@ -1,0 +1,26 @@
+// The formatting function the plug-ins write their messages with, for
+// 64-bit macOS, declared by us for the build without an Apple SDK.
+//
+// Checked against apple-oss-distributions/Libc, tag Libc-1725.0.11,
+// include/stdio.h:
+//   int vsnprintf(char * __restrict __str, size_t __size,
+//                 const char * __restrict __format, va_list) __printflike(3, 0);
+#pragma once
+
+#include <stdarg.h>
+#include <stddef.h>
+
+#if !defined(__APPLE__) || !defined(__LP64__)
+#error "these declarations are for 64-bit macOS only"
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+int vsnprintf(char* __restrict text, size_t size, const char* __restrict format, va_list args)
+    __attribute__((format(printf, 3, 0)));
+
+#ifdef __cplusplus
+}  // extern "C"
+#endif
