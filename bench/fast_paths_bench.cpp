@@ -472,6 +472,17 @@ void register_cases() {
             add(group + "floor_divider_2t",
                 [=](benchmark::State& s) { filter_divider_floor(s, rows, cols, 2); });
     }
+    // Teams larger than this machine's processors, as a forced thread count
+    // or a container's CPU quota can make them: every barrier then waits for
+    // members that have no processor of their own.
+    for (int32_t threads : {2, 8, 64}) {
+        const std::string name =
+            "team/300x300x20/" + std::string(cpu_path_name(best)) + "_" + std::to_string(threads) + "t";
+        add(name, [=](benchmark::State& s) { filter_case(s, 300, 300, {best, threads}); });
+        add(name + "_progress", [=](benchmark::State& s) {
+            filter_case(s, 300, 300, {best, threads}, FilterRunKind::kProgress);
+        });
+    }
     for (int32_t count : {100, 256}) {
         const std::string group = "scorer/496x1024/A=B=" + std::to_string(count) + "/";
         add(group + "plain", [=](benchmark::State& s) {

@@ -16,7 +16,7 @@
 # platform compiles to nothing.
 set(PARALLEL_SOURCES
   parallel/instruction_sets.cpp parallel/worker_team.cpp parallel/worker_team_posix.cpp
-  parallel/worker_team_windows.cpp)
+  parallel/worker_team_windows.cpp parallel/cpu_quota.cpp)
 
 # Each plug-in: its numeric core (which never sees a host header) and its
 # entry point.
@@ -33,7 +33,7 @@ set(PLUGIN_HEADERS
   host/host_api.h host/mex_host.h host/arguments.h host/oldest_glibc.h
   diffusion/kernel.h diffusion/precision.h diffusion/progress_bar.h
   bandscore/scorer.h
-  parallel/instruction_sets.h parallel/worker_team.h parallel/team_gate.h
+  parallel/instruction_sets.h parallel/worker_team.h parallel/team_gate.h parallel/cpu_quota.h
   parallel/vector_lanes.h)
 
 # The flags that decide the bits: no contraction of a product and a sum

@@ -4,6 +4,12 @@ namespace {
 
 const char kTitle[] = "TARV: Diffusing Image";
 
+// The handle of the bar that is open, kept persistent from open to close:
+// a host that leaves a call inside "waitbar" (the user's Ctrl-C) never lets
+// close_bar run, and the window would stay on screen. The next call that
+// opens a bar closes it first.
+mxArray* bar_left_open = nullptr;
+
 // Calls an interpreter function so that its failure comes back here rather
 // than unwinding past the filter's scratch memory.
 bool call_host(int nlhs, mxArray* outputs[], int nrhs, mxArray* inputs[], const char* name) {
@@ -11,6 +17,12 @@ bool call_host(int nlhs, mxArray* outputs[], int nrhs, mxArray* inputs[], const 
     if (exception == nullptr) return true;
     mxDestroyArray(exception);
     return false;
+}
+
+// A window closed by its user fails to close quietly.
+void close_window(mxArray* bar) {
+    mxArray* inputs[1] = {bar};
+    call_host(0, nullptr, 1, inputs, "close");
 }
 
 }  // namespace
@@ -27,11 +39,19 @@ bool create_bar(ProgressBar* progress) {
 }
 
 bool open_bar(ProgressBar* progress) {
+    if (bar_left_open != nullptr) {
+        close_window(bar_left_open);
+        mxDestroyArray(bar_left_open);
+        bar_left_open = nullptr;
+    }
     mxArray* inputs[2] = {progress->fraction, progress->title};
     mxArray* outputs[1] = {nullptr};
     if (!call_host(1, outputs, 2, inputs, "waitbar")) return false;
     progress->bar = outputs[0];
-    return progress->bar != nullptr;
+    if (progress->bar == nullptr) return false;
+    mexMakeArrayPersistent(progress->bar);
+    bar_left_open = progress->bar;
+    return true;
 }
 
 bool advance_bar(ProgressBar* progress, int32_t iteration, int32_t iterations) {
@@ -45,8 +65,8 @@ bool advance_bar(ProgressBar* progress, int32_t iteration, int32_t iterations) {
 
 void close_bar(ProgressBar* progress) {
     if (progress->bar != nullptr) {
-        mxArray* inputs[1] = {progress->bar};
-        call_host(0, nullptr, 1, inputs, "close");
+        close_window(progress->bar);
+        bar_left_open = nullptr;
     }
     if (progress->fraction != nullptr) mxDestroyArray(progress->fraction);
     if (progress->title != nullptr) mxDestroyArray(progress->title);

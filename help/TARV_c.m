@@ -85,8 +85,13 @@
 %     TARV_c:scalarSize       arguments 2-8 of more than one element
 %     TARV_c:iterations       ITERATIONS NaN, infinite or beyond 32 bits
 %     TARV_c:region           a region bound outside the image
-%     TARV_c:outOfMemory      no memory for the scratch planes
+%     TARV_c:outOfMemory      no memory for the scratch planes; GNU Octave
+%                             raises its own error first, without an
+%                             identifier ("TARV_c: failed to allocate N
+%                             bytes of memory"); nothing is lost either way
 %     TARV_c:cancelled        the progress bar failed (its window closed)
+%   A bar-on call stopped by Ctrl-C cannot close its window; the next call
+%   with the bar on closes it first.
 %
 %   Warnings (identifier: cause):
 %     TARV_c:nonFinite        the result holds NaN, or IMAGE holds values

@@ -103,6 +103,10 @@ bool mxIsSparse(const mxArray* array);
 // Raises a host error; control does not come back to the caller.
 [[noreturn]] void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...);
 void mexWarnMsgIdAndTxt(const char* identifier, const char* format, ...);
+// Keeps an array alive past the end of the call that made it, until it is
+// destroyed; the host otherwise destroys, when a call ends, the arrays the
+// call made and did not return.
+void mexMakeArrayPersistent(mxArray* array);
 // Runs an interpreter function; a failure raises a host error.
 int mexCallMATLAB(int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[], const char* name);
 // Runs an interpreter function; a failure comes back as an exception array

@@ -5,8 +5,10 @@
 // The caller starts the members, then opens the gate with the team's final
 // size; members wait for it to open before they start work. At wait(), a
 // generation count moves on when the last member arrives. A member that
-// arrives early spins a little before it sleeps: the others usually follow
-// within microseconds, and waking a sleeping thread takes longer than that.
+// arrives early spins a few microseconds before it sleeps: the others
+// usually follow within that, and waking a sleeping thread takes longer.
+// A team with more members than the processors it may use does not spin: a
+// spinning member would take the time a working one needs.
 #pragma once
 
 #include <stdint.h>
@@ -17,7 +19,9 @@ inline void spin_pause() {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
 #elif defined(__aarch64__)
-    __asm__ __volatile__("yield");
+    // yield takes a cycle on most Arm cores; an instruction barrier waits
+    // for the pipeline to drain, closer to what x86's pause does.
+    __asm__ __volatile__("isb" ::: "memory");
 #endif
 }
 
@@ -28,13 +32,16 @@ struct TeamGate {
     int32_t arrived = 0;
     uint32_t generation = 0;
     bool is_open = false;  // the team's size is final and the members may start
+    int32_t spins = 0;     // before a member sleeps at wait()
 
-    // About 50 microseconds of spinning before sleeping.
-    static constexpr int kSpinsBeforeSleep = 2000;
+    // 1 to 5 microseconds on current x86 processors.
+    static constexpr int32_t kBriefSpins = 64;
 
-    void open(int32_t members) {
+    // `processors`: those the process may use.
+    void open(int32_t members, int32_t processors) {
         sync.lock();
         count = members;
+        spins = members > processors ? 0 : kBriefSpins;
         is_open = true;
         sync.unlock();
         sync.wake_all();
@@ -61,7 +68,7 @@ struct TeamGate {
             sync.wake_all();
             return;
         }
-        for (int spin = 0; spin < kSpinsBeforeSleep; ++spin) {
+        for (int32_t spin = 0; spin < spins; ++spin) {
             if (__atomic_load_n(&generation, __ATOMIC_ACQUIRE) != current) return;
             spin_pause();
         }

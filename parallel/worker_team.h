@@ -19,7 +19,9 @@ constexpr int32_t kMostThreads = 64;
 int32_t team_size(int32_t allowed_cpus, uint64_t work, uint64_t small_work);
 
 // The processors this process may run on: the count of its affinity mask
-// (taskset, cpusets, cluster schedulers narrow it), at least 1.
+// (taskset, cpusets, cluster schedulers narrow it), or on Linux the CPU time
+// its control group's quota allows where that is fewer (cpu_quota.h); at
+// least 1.
 int32_t allowed_cpu_count();
 
 // A caller's `requested` thread count (at most kMostThreads), or for 0 and

@@ -90,7 +90,7 @@ void run_team(int32_t count, TeamBody body, void* context) {
         started = index;
     }
 
-    barrier.gate.open(started + 1);
+    barrier.gate.open(started + 1, allowed_cpu_count());
     body(context, TeamMember{0, started + 1, &barrier});
     // A thread's handle is signalled once the thread has ended: none is
     // left running when run_team returns.

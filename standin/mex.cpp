@@ -87,6 +87,8 @@ STANDIN_EXPORT mxArray* mexCallMATLABWithTrap(int nlhs, mxArray* plhs[], int nrh
     return standin_create_exception(failure_identifier.c_str(), failure_message.c_str());
 }
 
+STANDIN_EXPORT void mexMakeArrayPersistent(mxArray* array) { standin_make_persistent(array); }
+
 STANDIN_EXPORT void standin_register_function(const char* name, standin_function function,
                                               void* context) {
     functions()[name] = RegisteredFunction{function, context};

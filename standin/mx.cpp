@@ -8,6 +8,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "array.h"
 #include "standin.h"
@@ -21,6 +22,13 @@ standin_destroy_hook destroy_hook = nullptr;
 void* destroy_hook_context = nullptr;
 std::unordered_map<const mxArray*, uint64_t>& live_arrays() {
     static std::unordered_map<const mxArray*, uint64_t> arrays;
+    return arrays;
+}
+
+// Arrays a plug-in made persistent: they outlive the call that made them,
+// until the plug-in destroys them.
+std::unordered_set<const mxArray*>& persistent_arrays() {
+    static std::unordered_set<const mxArray*> arrays;
     return arrays;
 }
 
@@ -196,6 +204,7 @@ STANDIN_EXPORT void mxDestroyArray(mxArray* array) {
     checked(array, "mxDestroyArray of an array that is not alive");
     if (destroy_hook != nullptr) destroy_hook(destroy_hook_context, array);
     live_arrays().erase(array);
+    persistent_arrays().erase(array);
     free(array->real);
     free(array->imag);
     array->magic = 0;
@@ -304,10 +313,15 @@ STANDIN_EXPORT void standin_set_destroy_hook(standin_destroy_hook hook, void* co
     destroy_hook_context = context;
 }
 
+STANDIN_EXPORT void standin_make_persistent(mxArray* array) {
+    persistent_arrays().insert(checked(array, "mexMakeArrayPersistent of a dead array"));
+}
+
 STANDIN_EXPORT size_t standin_release_since(uint64_t first_serial, const mxArray* keep) {
     std::vector<mxArray*> leftovers;
     for (const auto& [array, serial] : live_arrays())
-        if (serial >= first_serial && array != keep) leftovers.push_back(const_cast<mxArray*>(array));
+        if (serial >= first_serial && array != keep && persistent_arrays().count(array) == 0)
+            leftovers.push_back(const_cast<mxArray*>(array));
     for (mxArray* array : leftovers) mxDestroyArray(array);
     return leftovers.size();
 }

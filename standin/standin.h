@@ -43,6 +43,8 @@ uint64_t standin_serial(const mxArray* array);
 typedef void (*standin_destroy_hook)(void* context, const mxArray* array);
 void standin_set_destroy_hook(standin_destroy_hook hook, void* context);
 size_t standin_release_since(uint64_t first_serial, const mxArray* keep);
+// Exempts an array from standin_release_since (mexMakeArrayPersistent).
+void standin_make_persistent(mxArray* array);
 size_t standin_live_arrays(void);
 bool standin_is_live(const mxArray* array);
 

@@ -71,8 +71,10 @@ void run_every_failure(const Scenario& s, Failure failure) {
                 Outcome failed(testhost::call(plugin_at(s.plugin), 1, inputs.arrays));
                 EXPECT_TRUE(failed.call.inputs_unchanged);
                 if (k > events) {
-                    // Past the last event: the call never met the failure.
+                    // Past the last event: the call never met the failure,
+                    // and made no interpreter call beyond its own.
                     EXPECT_TRUE(failed.call.ok) << failed.call.error_id;
+                    EXPECT_EQ(progress.calls().size(), static_cast<size_t>(s.interpreter_calls));
                     return;
                 }
                 EXPECT_FALSE(failed.call.ok);
@@ -95,8 +97,20 @@ void run_every_failure(const Scenario& s, Failure failure) {
                 EXPECT_EQ(threads_settled_at(threads), threads) << "a worker thread was left behind";
             }
             Inputs inputs = s.inputs();
+            const size_t calls_before = progress.calls().size();
             Outcome next(testhost::call(plugin_at(s.plugin), 1, inputs.arrays));
             ASSERT_TRUE(next.call.ok) << next.call.error_id << ": " << next.call.error_message;
+            if (failure == Failure::kInterrupt) {
+                // A bar the interrupted call had opened (its first call,
+                // "waitbar", returned) is closed by the next call first.
+                const bool left_open = k > 1;
+                const auto& calls = progress.calls();
+                ASSERT_EQ(calls.size() - calls_before, s.interpreter_calls + size_t{left_open});
+                EXPECT_EQ(calls[calls_before].name, left_open ? "close" : "waitbar");
+                if (left_open) {
+                    EXPECT_EQ(calls[calls_before].inputs[0], progress.recorder.handles_returned.front());
+                }
+            }
             EXPECT_EQ(testhost::dimensions(next.call.result), s.result_dims);
             EXPECT_TRUE(s.exact(next.call.result));
             EXPECT_EQ(next.call.leftover_blocks, 0u);

@@ -5,15 +5,21 @@
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <map>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "cpu_quota.h"
 #include "kernel.h"
 #include "plugin_support.h"
 #include "threads.h"
@@ -50,10 +56,126 @@ TEST(TeamSizeTest, ARequestedCountIsKeptUpTo64) {
     EXPECT_EQ(threads_for(0, 1u << 30, 1000), team_size(allowed_cpu_count(), 1u << 30, 1000));
 }
 
-TEST(TeamSizeTest, AllowedProcessorsAreTheAffinityMask) {
+TEST(TeamSizeTest, AllowedProcessorsAreTheAffinityMaskAtMost) {
     cpu_set_t mask;
     ASSERT_EQ(sched_getaffinity(0, sizeof mask, &mask), 0);
-    EXPECT_EQ(allowed_cpu_count(), CPU_COUNT(&mask));
+    EXPECT_GE(allowed_cpu_count(), 1);
+    EXPECT_LE(allowed_cpu_count(), CPU_COUNT(&mask));
+}
+
+// --- CPU quotas of control groups -------------------------------------------------
+
+struct QuotaCase {
+    const char* name;
+    const char* cgroup;     // /proc/self/cgroup
+    const char* mountinfo;  // its cgroup lines
+    std::map<std::string, std::string> files;
+    int32_t processors;  // 0: no quota
+};
+
+const char kV2Mount[] = "30 23 0:26 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n";
+const char kV1Mounts[] =
+    "32 31 0:29 / /sys/fs/cgroup/cpu,cpuacct rw - cgroup cgroup rw,cpu,cpuacct\n"
+    "35 31 0:32 / /sys/fs/cgroup/memory rw - cgroup cgroup rw,memory\n";
+const std::string kV2 = "/sys/fs/cgroup", kV1 = "/sys/fs/cgroup/cpu,cpuacct";
+
+const QuotaCase kQuotaCases[] = {
+    {"v2_no_quota", "0::/user.slice\n", kV2Mount, {{kV2 + "/user.slice/cpu.max", "max 100000\n"}}, 0},
+    {"v2_two_processors", "0::/job\n", kV2Mount, {{kV2 + "/job/cpu.max", "200000 100000\n"}}, 2},
+    {"v2_fraction_rounds_up", "0::/job\n", kV2Mount, {{kV2 + "/job/cpu.max", "150000 100000\n"}}, 2},
+    {"v2_below_one_is_one", "0::/job\n", kV2Mount, {{kV2 + "/job/cpu.max", "10000 100000\n"}}, 1},
+    {"v2_parent_is_tighter", "0::/kubepods/pod1/ctr\n", kV2Mount,
+     {{kV2 + "/kubepods/pod1/ctr/cpu.max", "max 100000"},
+      {kV2 + "/kubepods/pod1/cpu.max", "300000 100000"},
+      {kV2 + "/kubepods/cpu.max", "max 100000"}},
+     3},
+    {"v2_child_is_tighter", "0::/a/b\n", kV2Mount,
+     {{kV2 + "/a/b/cpu.max", "50000 50000"}, {kV2 + "/a/cpu.max", "400000 100000"}}, 1},
+    {"v2_namespace_root", "0::/\n", kV2Mount, {{kV2 + "/cpu.max", "250000 100000"}}, 3},
+    {"v1_quota", "4:cpu,cpuacct:/slurm/job7\n3:memory:/slurm/job7\n", kV1Mounts,
+     {{kV1 + "/slurm/job7/cpu.cfs_quota_us", "100000\n"}, {kV1 + "/slurm/job7/cpu.cfs_period_us", "100000\n"}},
+     1},
+    {"v1_no_quota", "4:cpu,cpuacct:/\n", kV1Mounts,
+     {{kV1 + "/cpu.cfs_quota_us", "-1\n"}, {kV1 + "/cpu.cfs_period_us", "100000\n"}}, 0},
+    {"v1_container_root_is_its_group",  // a mount whose root is the container's own group
+     "4:cpu,cpuacct:/docker/abc\n",
+     "32 31 0:29 /docker/abc /sys/fs/cgroup/cpu,cpuacct ro - cgroup cgroup rw,cpu,cpuacct\n",
+     {{kV1 + "/cpu.cfs_quota_us", "150000"}, {kV1 + "/cpu.cfs_period_us", "50000"}}, 3},
+    {"hybrid_takes_v1", "0::/\n4:cpu,cpuacct:/job\n",
+     "41 31 0:38 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw\n"
+     "32 31 0:29 / /sys/fs/cgroup/cpu,cpuacct rw - cgroup cgroup rw,cpu,cpuacct\n",
+     {{kV1 + "/job/cpu.cfs_quota_us", "200000"}, {kV1 + "/job/cpu.cfs_period_us", "100000"}}, 2},
+    {"escaped_mount_point", "0::/my job\n", "30 23 0:26 / /cg\\040root rw - cgroup2 cgroup2 rw\n",
+     {{"/cg root/my job/cpu.max", "100000 100000"}}, 1},
+    {"unreadable_files", "0::/job\n4:cpu:/job\n", kV2Mount, {}, 0},
+    {"malformed_files", "0::/job\n", kV2Mount, {{kV2 + "/job/cpu.max", "lots\n"}}, 0},
+    {"no_cgroup_mounted", "0::/job\n", "", {{kV2 + "/job/cpu.max", "100000 100000"}}, 0},
+    {"empty_texts", "", "", {}, 0},
+};
+
+class QuotaTest : public ::testing::TestWithParam<QuotaCase> {};
+
+TEST_P(QuotaTest, AllowsTheCeilingOfTheTightestQuota) {
+    const QuotaCase& c = GetParam();
+    const auto read = [](void* context, const char* path, char* buffer, size_t size) {
+        const auto& files = *static_cast<const std::map<std::string, std::string>*>(context);
+        const auto found = files.find(path);
+        if (found == files.end()) return false;
+        snprintf(buffer, size, "%s", found->second.c_str());
+        return true;
+    };
+    EXPECT_EQ(cgroup_cpu_limit(c.cgroup, c.mountinfo, read, const_cast<void*>(static_cast<const void*>(&c.files))),
+              c.processors);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cgroups, QuotaTest, ::testing::ValuesIn(kQuotaCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+bool write_file(const std::string& path, const std::string& text) {
+    std::ofstream file(path);
+    file << text;
+    file.flush();
+    return static_cast<bool>(file);
+}
+
+// A real group with a quota of one processor's time: a child process in it
+// plans one thread for a large image.
+TEST(QuotaTest, AChildInAOneProcessorGroupPlansOneThread) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to make a control group";
+    std::string group;
+    std::string quota_file, quota;
+    if (access("/sys/fs/cgroup/cpu/cpu.cfs_quota_us", W_OK) == 0) {
+        group = "/sys/fs/cgroup/cpu/mex_quota_test_" + std::to_string(getpid());
+        quota_file = "/cpu.cfs_quota_us";
+        quota = "100000";  // the default period is 100000 us
+    } else if (std::ifstream("/sys/fs/cgroup/cgroup.subtree_control").good()) {
+        std::string controllers;
+        std::getline(std::ifstream("/sys/fs/cgroup/cgroup.subtree_control"), controllers);
+        if (controllers.find("cpu") == std::string::npos &&
+            !write_file("/sys/fs/cgroup/cgroup.subtree_control", "+cpu"))
+            GTEST_SKIP() << "the cgroup v2 cpu controller cannot be enabled here";
+        group = "/sys/fs/cgroup/mex_quota_test_" + std::to_string(getpid());
+        quota_file = "/cpu.max";
+        quota = "100000 100000";
+    } else {
+        GTEST_SKIP() << "no writable cpu controller (cgroup v1 cpu or v2) is mounted";
+    }
+    if (allowed_cpu_count() < 2) GTEST_SKIP() << "this process may use one processor only";
+    if (mkdir(group.c_str(), 0755) != 0) GTEST_SKIP() << "cannot make " << group;
+    const bool limited = write_file(group + quota_file, quota);
+    const pid_t child = limited ? fork() : -1;
+    if (child == 0) {
+        if (!write_file(group + "/cgroup.procs", std::to_string(getpid()))) _exit(91);
+        if (allowed_cpu_count() != 1) _exit(92);
+        _exit(plan_filter(kAutomaticPath, 1024, 512).threads == 1 ? 0 : 93);
+    }
+    int status = -1;
+    if (child > 0) waitpid(child, &status, 0);
+    rmdir(group.c_str());
+    ASSERT_TRUE(limited) << "cannot set the quota of " << group;
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "91: not moved into the group, 92: processors "
+                                         "miscounted, 93: wrong team size";
 }
 
 // Members started for a team of more than 64 threads: at most 64.
