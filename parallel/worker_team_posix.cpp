@@ -38,8 +38,11 @@ bool read_text(void*, const char* path, char* buffer, size_t size) {
     const int file = open(path, O_RDONLY | O_CLOEXEC);
     if (file < 0) return false;
     size_t used = 0;
-    for (ssize_t got = 1; got > 0 && used + 1 < size; used += static_cast<size_t>(got))
-        got = read(file, buffer + used, size - 1 - used);
+    while (used + 1 < size) {
+        const ssize_t got = read(file, buffer + used, size - 1 - used);
+        if (got <= 0) break;
+        used += static_cast<size_t>(got);
+    }
     close(file);
     buffer[used] = '\0';
     return true;
