@@ -136,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                                      "mxGetPr", "mxGetScalar", "mxGetM", "mxGetN",
                                      "mxCreateString", "mexCallMATLABWithTrap", "mxDestroyArray",
                                      "mxMalloc", "mxFree", "mxGetNumberOfDimensions_700",
-                                     "mexWarnMsgIdAndTxt"})},
+                                     "mexWarnMsgIdAndTxt", "mexMakeArrayPersistent"})},
         PluginInterface{"bandscore", BANDSCORE_PLUGIN,
                         with_checks({"mxDuplicateArray", "mxGetDimensions_700", "mxGetPr",
                                      "mxCreateNumericArray_700"})}),

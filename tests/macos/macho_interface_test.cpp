@@ -36,7 +36,7 @@ const std::set<std::string> kFilterHost = {
     "_mxGetPr", "_mxGetScalar", "_mxGetM", "_mxGetN", "_mxCreateString", "_mxDestroyArray",
     "_mxMalloc", "_mxFree", "_mxGetClassID", "_mxIsComplex", "_mxIsSparse",
     "_mxGetNumberOfElements", "_mexCallMATLABWithTrap", "_mexErrMsgIdAndTxt",
-    "_mexWarnMsgIdAndTxt"};
+    "_mexWarnMsgIdAndTxt", "_mexMakeArrayPersistent"};
 const std::set<std::string> kScorerHost = {
     "_mxCreateNumericArray_730", "_mxGetDimensions_730", "_mxDuplicateArray", "_mxGetPr",
     "_mxGetClassID", "_mxIsComplex", "_mxIsSparse", "_mxGetNumberOfElements",
