@@ -248,7 +248,7 @@ void warn_of_non_finite(const FilterArguments& args, const float* result) {
     const float lambda = args.params.lambda;
     const char* region = nullptr;
     if (in.exp_overflow != 0)
-        raise_warning(id,
+        raise_warning("TARV_c:nonFinite",
                       "%u of %u input pixels are above 88.72, where the exponential the filter "
                       "takes overflows single precision, and %u result pixels are NaN: the image "
                       "looks like intensities rather than log intensities. Pass "
@@ -256,7 +256,7 @@ void warn_of_non_finite(const FilterArguments& args, const float* result) {
                       "warning off.)",
                       in.exp_overflow, pixels, nan_results, id);
     else if (in.minus_infinite != 0)
-        raise_warning(id,
+        raise_warning("TARV_c:nonFinite",
                       "%u of %u input pixels are -Inf, the logarithm of a zero intensity, and "
                       "%u result pixels are NaN (NaN spreads from such a pixel with every "
                       "iteration, and one in the reference region makes every pixel NaN). Take "
@@ -264,14 +264,14 @@ void warn_of_non_finite(const FilterArguments& args, const float* result) {
                       "(warning('off', '%s') turns this warning off.)",
                       in.minus_infinite, pixels, nan_results, id);
     else if (in.nan_or_infinite != 0)
-        raise_warning(id,
+        raise_warning("TARV_c:nonFinite",
                       "%u of %u input pixels are NaN or Inf, and %u result pixels are NaN "
                       "(NaN spreads from such a pixel with every iteration, and one in the "
                       "reference region makes every pixel NaN). Replace them before filtering. "
                       "(warning('off', '%s') turns this warning off.)",
                       in.nan_or_infinite, pixels, nan_results, id);
     else if (in.square_overflow != 0)
-        raise_warning(id,
+        raise_warning("TARV_c:nonFinite",
                       "%u of %u input pixels are 44.36 or above (the largest is %s), and %u "
                       "result pixels are NaN: the filter squares the exponential of each pixel, "
                       "which overflows single precision from exp(44.36) = 2^64 on. The image "
@@ -280,7 +280,7 @@ void warn_of_non_finite(const FilterArguments& args, const float* result) {
                       "/ 10)). (warning('off', '%s') turns this warning off.)",
                       in.square_overflow, pixels, number_text(in.largest).text, nan_results, id);
     else if (in.square_underflow != 0)
-        raise_warning(id,
+        raise_warning("TARV_c:nonFinite",
                       "%u of %u input pixels are -51.99 or below (the smallest is %s), and %u "
                       "result pixels are NaN: the filter squares the exponential of each pixel, "
                       "which is 0 in single precision from exp(-51.99) = 2^-75 down. Shift the "
@@ -290,7 +290,7 @@ void warn_of_non_finite(const FilterArguments& args, const float* result) {
                       in.square_underflow, pixels, number_text(in.smallest).text, nan_results,
                       id);
     else if (in.widest_step >= kSpreadLog)
-        raise_warning(id,
+        raise_warning("TARV_c:nonFinite",
                       "%u of %u result pixels are NaN: neighbouring input pixels differ by up to "
                       "%s, and from 42.98 on (a ratio of intensities of 2^62) the squares the "
                       "filter takes of their ratios overflow single precision. Natural-log "
@@ -299,13 +299,13 @@ void warn_of_non_finite(const FilterArguments& args, const float* result) {
                       "(warning('off', '%s') turns this warning off.)",
                       nan_results, pixels, number_text(in.widest_step).text, id);
     else if ((region = unusable_region(args)) != nullptr)
-        raise_warning(id,
+        raise_warning("TARV_c:nonFinite",
                       "%u of %u result pixels are NaN, though every input pixel is a finite "
                       "log intensity: %s. Choose the rows and columns of a homogeneous speckle "
                       "area. (warning('off', '%s') turns this warning off.)",
                       nan_results, pixels, region, id);
     else if (lambda != lambda || lambda < 0.0f || lambda > 1.0f)
-        raise_warning(id,
+        raise_warning("TARV_c:nonFinite",
                       "%u of %u result pixels are NaN, though every input pixel is a finite "
                       "log intensity: %s. Choose 0 < lambda <= 1. (warning('off', '%s') turns "
                       "this warning off.)",
@@ -316,7 +316,7 @@ void warn_of_non_finite(const FilterArguments& args, const float* result) {
                                        : "a lambda above 1 drove pixels below 0",
                       id);
     else
-        raise_warning(id,
+        raise_warning("TARV_c:nonFinite",
                       "%u of %u result pixels are NaN, though every input pixel is a finite "
                       "log intensity within -51.99 .. 44.36, neighbours differ by less than "
                       "42.98, the reference region varies and 0 <= lambda <= 1: a working "

@@ -136,10 +136,10 @@ INSTANTIATE_TEST_SUITE_P(
                                      "mxGetPr", "mxGetScalar", "mxGetM", "mxGetN",
                                      "mxCreateString", "mexCallMATLABWithTrap", "mxDestroyArray",
                                      "mxMalloc", "mxFree", "mxGetNumberOfDimensions_700",
-                                     "mexWarnMsgIdAndTxt", "mexMakeArrayPersistent"})},
+                                     "mexWarnMsgIdAndTxt", "mexMakeArrayPersistent", "mxGetDimensions_700"})},
         PluginInterface{"bandscore", BANDSCORE_PLUGIN,
                         with_checks({"mxDuplicateArray", "mxGetDimensions_700", "mxGetPr",
-                                     "mxCreateNumericArray_700"})}),
+                                     "mxCreateNumericArray_700", "mxGetNumberOfDimensions_700"})}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BinaryInterfaceTest, FilterTakesItsMathFromLibmAndItsMemoryFromTheHost) {

@@ -36,11 +36,11 @@ const std::set<std::string> kFilterHost = {
     "_mxGetPr", "_mxGetScalar", "_mxGetM", "_mxGetN", "_mxCreateString", "_mxDestroyArray",
     "_mxMalloc", "_mxFree", "_mxGetClassID", "_mxIsComplex", "_mxIsSparse",
     "_mxGetNumberOfElements", "_mexCallMATLABWithTrap", "_mexErrMsgIdAndTxt",
-    "_mexWarnMsgIdAndTxt", "_mexMakeArrayPersistent"};
+    "_mexWarnMsgIdAndTxt", "_mexMakeArrayPersistent", "_mxGetDimensions_730"};
 const std::set<std::string> kScorerHost = {
     "_mxCreateNumericArray_730", "_mxGetDimensions_730", "_mxDuplicateArray", "_mxGetPr",
     "_mxGetClassID", "_mxIsComplex", "_mxIsSparse", "_mxGetNumberOfElements",
-    "_mexErrMsgIdAndTxt"};
+    "_mexErrMsgIdAndTxt", "_mxGetNumberOfDimensions_730"};
 
 const MacPlugin kPlugins[] = {
     {"TARV_c_maca64", MACA64_DIR "/TARV_c.mexmaca64", true, kFilterHost},

@@ -57,15 +57,18 @@ TEST_P(Win64Interface, ExportsOnlyMexFunction) {
 // What the Linux plug-in takes from its C library but a Windows plug-in
 // does not take from msvcrt.dll: the POSIX worker team's functions (the
 // Windows team is KERNEL32's), the message formatting (the host formats a
-// Windows plug-in's messages) and memset, which GCC makes of zeroing loops
-// on Linux and is kept from making on Windows.
+// Windows plug-in's messages), memset, memcpy and strlen, which GCC makes of
+// zeroing, copying and scanning loops on Linux and is kept from making on
+// Windows, and the reading of the control group's CPU quota.
 const std::set<std::string> kLinuxOnly = {
     "pthread_create",         "pthread_join",          "pthread_mutex_init",
     "pthread_mutex_destroy",  "pthread_mutex_lock",    "pthread_mutex_unlock",
     "pthread_cond_init",      "pthread_cond_destroy",  "pthread_cond_wait",
     "pthread_cond_broadcast", "pthread_sigmask",       "sigfillset",
     "sigdelset",              "sched_getaffinity",     "sysconf",
-    "vsnprintf",              "memset"};
+    "vsnprintf",              "memset",                "memcpy",
+    "strlen",                 "open",                  "read",
+    "close"};
 
 TEST_P(Win64Interface, ImportsWhatTheLinuxBuildBindsAndOnlyThat) {
     int status = 0;
