@@ -1,7 +1,7 @@
 # The one front door for people and CI alike. Every target sets up the
 # machine first (tools/setup.sh installs missing Debian packages as root):
-# `make demo` with the packages the demo needs, every other target with
-# all of them.
+# `make demo` and `make dist` with the packages the demo needs, every other
+# target with all of them.
 BUILD := build
 DIST := dist
 # The sanitizer build, with clang: its tests and fuzz targets run from the
@@ -12,7 +12,8 @@ SANITIZE_BUILD := $(BUILD)/sanitize
 DEMO_BUILD := $(BUILD)/demo
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup setup-demo configure build sanitize test bench bench-wine demo dist clean
+.PHONY: all setup setup-demo configure build sanitize test bench bench-wine demo-configure demo \
+  dist clean
 
 all: build
 
@@ -58,18 +59,22 @@ bench-wine: build
 
 # The demo needs only the plug-ins built for GNU Octave.
 DEMO_PNG := $(DEMO_BUILD)/tarv_demo.png
-demo: setup-demo
+demo-configure: setup-demo
 	@mkdir -p $(DEMO_BUILD) && cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release \
 	  -DBUILD_TESTING=OFF -DMEX_WIN32=OFF -DMEX_WIN64=OFF > $(DEMO_BUILD)/configure.log || \
 	  { cat $(DEMO_BUILD)/configure.log; exit 1; }
+
+demo: demo-configure
 	cmake --build $(DEMO_BUILD) --target octave_plugins -j $(JOBS)
 	@octave-cli --norc --no-history --quiet --no-window-system \
 	  --path octave --path octave/demo --path $(DEMO_BUILD)/octave \
 	  --eval "headless_graphics (); tarv_demo ('$(abspath $(DEMO_PNG))');"
 
-# The Octave package tarball, for `pkg install`.
-dist: build
-	cmake --install $(BUILD) --prefix $(DIST) --component octave_package
+# The Octave package tarball, for `pkg install`: the demo's set-up and build
+# are all it needs.
+dist: demo-configure
+	cmake --build $(DEMO_BUILD) --target octave_package -j $(JOBS)
+	cmake --install $(DEMO_BUILD) --prefix $(DIST) --component octave_package
 
 clean:
 	rm -rf $(BUILD) $(DIST)
