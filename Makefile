@@ -26,8 +26,8 @@ setup-demo:
 # Everything, tests and Windows filter included: a missing tool is an error.
 configure: setup
 	@mkdir -p $(BUILD) && cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release \
-	  -DBUILD_TESTING=ON -DMEX_WIN32=ON -DMEX_WIN64=ON > $(BUILD)/configure.log || \
-	  { cat $(BUILD)/configure.log; exit 1; }
+	  -DBUILD_TESTING=ON -DMEX_WIN32=ON -DMEX_WIN64=ON -DMEX_DIST_DIR=$(abspath $(DIST)) \
+	  > $(BUILD)/configure.log || { cat $(BUILD)/configure.log; exit 1; }
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
