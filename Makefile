@@ -1,7 +1,8 @@
 # The one front door for people and CI alike. Every target sets up the
 # machine first (tools/setup.sh installs missing Debian packages as root):
-# `make demo` with the packages the demo needs, every other target with
-# all of them.
+# `make demo` and `make dist` with the packages the demo needs, `make
+# release` with those and the MinGW-w64 cross compilers, every other target
+# with all of them.
 BUILD := build
 DIST := dist
 # The sanitizer build, with clang: its tests and fuzz targets run from the
@@ -11,9 +12,12 @@ SANITIZE_BUILD := $(BUILD)/sanitize
 # and the Windows and macOS builds, so that it needs nothing but the demo's
 # packages.
 DEMO_BUILD := $(BUILD)/demo
+# The release's build: every plug-in, without the tests and their tools.
+RELEASE_BUILD := $(BUILD)/release
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup setup-demo configure build sanitize test bench bench-wine demo dist clean
+.PHONY: all setup setup-demo setup-release configure build sanitize test bench bench-wine \
+  demo-configure demo dist release clean
 
 all: build
 
@@ -23,16 +27,22 @@ setup:
 setup-demo:
 	@tools/setup.sh demo
 
+setup-release:
+	@tools/setup.sh release
+
 # Everything, tests and the Windows and macOS builds included: a missing
 # tool is an error.
 configure: setup
 	@mkdir -p $(BUILD) && cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release \
-	  -DBUILD_TESTING=ON -DMEX_WIN32=ON -DMEX_WIN64=ON -DMEX_MACOS=ON > $(BUILD)/configure.log || \
+	  -DBUILD_TESTING=ON -DMEX_WIN32=ON -DMEX_WIN64=ON -DMEX_MACOS=ON \
+	  -DMEX_DIST_DIR=$(abspath $(DIST)) > $(BUILD)/configure.log || \
 	  { cat $(BUILD)/configure.log; exit 1; }
 
+# Installs the build, then writes the two downloads beside it: the Octave
+# package and the zip for MATLAB (whose files the tests compare with dist/).
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
-	cmake --install $(BUILD) --prefix $(DIST) > /dev/null
+	$(call install_downloads,$(BUILD))
 
 sanitize: setup
 	@mkdir -p $(SANITIZE_BUILD) && cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Release \
@@ -60,18 +70,40 @@ bench-wine: build
 
 # The demo needs only the plug-ins built for GNU Octave.
 DEMO_PNG := $(DEMO_BUILD)/tarv_demo.png
-demo: setup-demo
+demo-configure: setup-demo
 	@mkdir -p $(DEMO_BUILD) && cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release \
 	  -DBUILD_TESTING=OFF -DMEX_WIN32=OFF -DMEX_WIN64=OFF -DMEX_MACOS=OFF > $(DEMO_BUILD)/configure.log || \
 	  { cat $(DEMO_BUILD)/configure.log; exit 1; }
+
+demo: demo-configure
 	cmake --build $(DEMO_BUILD) --target octave_plugins -j $(JOBS)
 	@octave-cli --norc --no-history --quiet --no-window-system \
 	  --path octave --path octave/demo --path $(DEMO_BUILD)/octave \
 	  --eval "headless_graphics (); tarv_demo ('$(abspath $(DEMO_PNG))');"
 
-# The Octave package tarball, for `pkg install`.
-dist: build
-	cmake --install $(BUILD) --prefix $(DIST) --component octave_package
+# The Octave package tarball, for `pkg install`: the demo's set-up and build
+# are all it needs.
+dist: demo-configure
+	cmake --build $(DEMO_BUILD) --target octave_package -j $(JOBS)
+	cmake --install $(DEMO_BUILD) --prefix $(DIST) --component octave_package
+
+# install_downloads(BUILD_DIR): installs BUILD_DIR into $(DIST), then the
+# Octave package and the zip for MATLAB, which takes its files from what
+# the first step installed.
+define install_downloads
+	cmake --install $(1) --prefix $(DIST) > /dev/null
+	cmake --install $(1) --prefix $(DIST) --component octave_package > /dev/null
+	cmake --install $(1) --prefix $(DIST) --component matlab_release
+endef
+
+# Both downloads, for users of any platform, from a build of every plug-in
+# without the tests: the demo's set-up and the MinGW-w64 cross compilers.
+release: setup-release
+	@mkdir -p $(RELEASE_BUILD) && cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release \
+	  -DBUILD_TESTING=OFF -DMEX_WIN32=ON -DMEX_WIN64=ON > $(RELEASE_BUILD)/configure.log || \
+	  { cat $(RELEASE_BUILD)/configure.log; exit 1; }
+	cmake --build $(RELEASE_BUILD) -j $(JOBS)
+	$(call install_downloads,$(RELEASE_BUILD))
 
 clean:
 	rm -rf $(BUILD) $(DIST)

@@ -1,6 +1,7 @@
 # Drives the 64-bit Windows build (win64/) as a project of its own,
 # cross-compiled in build/win64 with the MinGW-w64 x86-64 toolchain file,
-# and installs both plug-ins with their help files into dist/win64.
+# and installs both plug-ins with their help files and the licence into
+# dist/win64.
 # WIN64_BUILD_DIR is where its files land.
 include(ExternalProject)
 
@@ -20,5 +21,6 @@ ExternalProject_Add(win64
   BUILD_BYPRODUCTS "${WIN64_BUILD_DIR}/TARV_c.mexw64" "${WIN64_BUILD_DIR}/bandscore.mexw64"
     "${WIN64_BUILD_DIR}/win64_runner.exe")
 
+# Each folder of binaries carries the licence (binary redistributions must).
 install(FILES "${WIN64_BUILD_DIR}/TARV_c.mexw64" "${WIN64_BUILD_DIR}/bandscore.mexw64"
-  help/TARV_c.m help/bandscore.m DESTINATION win64)
+  help/TARV_c.m help/bandscore.m COPYING DESTINATION win64)

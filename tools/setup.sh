@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages of one of two sets, named by the argument:
+# Installs the Debian packages of one of three sets, named by the argument:
 #
-#   tools/setup.sh demo   what `make demo` needs: the compiler, CMake,
-#                         GNU Octave with its headers, the font and the
-#                         gnuplot its figures need
-#   tools/setup.sh test   everything: the demo set and what the tests, the
-#                         sanitizer build, the benchmarks and the Windows
-#                         and macOS builds need (`make`, `make test`,
-#                         `make bench`, `make dist`)
+#   tools/setup.sh demo     what `make demo` and `make dist` need: the
+#                           compiler, CMake, GNU Octave with its headers,
+#                           the font and the gnuplot its figures need
+#   tools/setup.sh release  what `make release` needs: the demo set, the
+#                           MinGW-w64 cross compilers of the Windows builds,
+#                           clang with LLVM's Mach-O linker for the macOS
+#                           builds, and zip
+#   tools/setup.sh test     everything: the release set and what the tests,
+#                           the sanitizer build and the benchmarks need
+#                           (`make`, `make test`, `make bench`)
 #
 # Run by every make target first. As root it runs apt-get update once and
 # installs only what is missing; otherwise it prints the exact commands.
@@ -21,27 +24,33 @@ demo_packages=(
   octave liboctave-dev fonts-freefont-otf gnuplot-nox
 )
 
-test_packages=(
+release_packages=(
   "${demo_packages[@]}"
+  # The Windows builds: the MinGW-w64 cross compilers (32-bit, with its
+  # tools, and 64-bit); Info-ZIP's zip writes the download for MATLAB.
+  g++-mingw-w64-i686 mingw-w64-tools g++-mingw-w64-x86-64 zip
+  # The macOS builds: clang with LLVM's Mach-O linker ld64.lld, llvm-ar,
+  # and LLVM's object tools (llvm-objdump, llvm-nm) for their tests.
+  clang lld llvm
+)
+
+test_packages=(
+  "${release_packages[@]}"
   binutils libgtest-dev libbenchmark-dev
   # The sanitizer build and the fuzz targets (clang with its runtimes:
   # AddressSanitizer, UndefinedBehaviorSanitizer, libFuzzer), and valgrind.
   clang libclang-rt-14-dev valgrind
-  # The 32-bit Windows filter: the MinGW cross compiler and its tools, and
-  # wine (its 32-bit half is an i386 package) to run its tests.
-  g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386
-  # The 64-bit Windows build: its cross compiler and wine's 64-bit half.
-  g++-mingw-w64-x86-64 wine64
-  # The macOS build: clang (above) with LLVM's Mach-O linker ld64.lld, and
-  # LLVM's object tools (llvm-objdump, llvm-nm) for its tests.
-  lld llvm
+  # wine to run the Windows builds' tests: its 32-bit half (an i386
+  # package) and its 64-bit half; unzip to unpack the download for MATLAB.
+  wine wine32:i386 wine64 unzip
 )
 
 case "${1:-}" in
   demo) packages=("${demo_packages[@]}") ;;
+  release) packages=("${release_packages[@]}") ;;
   test) packages=("${test_packages[@]}") ;;
   *)
-    echo "usage: tools/setup.sh demo|test" >&2
+    echo "usage: tools/setup.sh demo|release|test" >&2
     exit 2
     ;;
 esac
