@@ -16,16 +16,16 @@ set(extension_linux mexa64)
 set(extension_win64 mexw64)
 set(extension_maca64 mexmaca64)
 set(extension_maci64 mexmaci64)
-set(needs_linux "64-bit MATLAB on Linux on x86-64, with glibc 2.17 or later (RHEL/CentOS 7,\n      SLES 12, Debian 8, Ubuntu 14.04 and every later release)")
-set(needs_win64 "64-bit MATLAB on Windows")
-set(needs_maca64 "MATLAB on a Mac with Apple silicon (the native releases, R2023b and later)")
-set(needs_maci64 "MATLAB on a Mac with an Intel processor")
+set(needs_linux "64-bit MATLAB R2008b or later on Linux on x86-64, with glibc 2.17 or\n      later (RHEL/CentOS 7, SLES 12, Debian 8, Ubuntu 14.04 and every later release)")
+set(needs_win64 "64-bit MATLAB R2008b or later on 64-bit Windows Vista or later")
+set(needs_maca64 "MATLAB on a Mac with Apple silicon (the native releases, R2023b and later),\n      macOS 12 or later")
+set(needs_maci64 "MATLAB for Intel Macs (also under Rosetta 2 on Apple silicon), macOS 11 or\n      later")
 # The 32-bit Windows filter goes into a folder of its own, with its help
 # file and licence, which 32-bit MATLAB users put on the path instead: a
 # release that still takes .dll as a MEX extension must not find it beside
 # the 64-bit plug-ins.
 set(own_folder win32)
-set(needs_win32 "32-bit MATLAB on Windows (the filter only)")
+set(needs_win32 "32-bit MATLAB R2008b to R2015b on Windows (the filter only)")
 # The help files and the licence, once, from the Linux folder; every
 # platform's folder carries the same ones.
 set(shared_files linux/TARV_c.m linux/bandscore.m linux/COPYING)
