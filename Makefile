@@ -8,7 +8,8 @@ DIST := dist
 # main build's ctest (cmake/ReliabilityChecks.cmake).
 SANITIZE_BUILD := $(BUILD)/sanitize
 # The demo's build: the Octave plug-ins only, configured without the tests
-# and the Windows filter, so that it needs nothing but the demo's packages.
+# and the Windows and aarch64 builds, so that it needs nothing but the
+# demo's packages.
 DEMO_BUILD := $(BUILD)/demo
 JOBS ?= $(shell nproc)
 
@@ -22,10 +23,11 @@ setup:
 setup-demo:
 	@tools/setup.sh demo
 
-# Everything, tests and Windows filter included: a missing tool is an error.
+# Everything, tests and the Windows and aarch64 builds included: a missing
+# tool is an error.
 configure: setup
 	@mkdir -p $(BUILD) && cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release \
-	  -DBUILD_TESTING=ON -DMEX_WIN32=ON -DMEX_WIN64=ON > $(BUILD)/configure.log || \
+	  -DBUILD_TESTING=ON -DMEX_WIN32=ON -DMEX_WIN64=ON -DMEX_ARM64=ON > $(BUILD)/configure.log || \
 	  { cat $(BUILD)/configure.log; exit 1; }
 
 build: configure
@@ -60,7 +62,7 @@ bench-wine: build
 DEMO_PNG := $(DEMO_BUILD)/tarv_demo.png
 demo: setup-demo
 	@mkdir -p $(DEMO_BUILD) && cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release \
-	  -DBUILD_TESTING=OFF -DMEX_WIN32=OFF -DMEX_WIN64=OFF > $(DEMO_BUILD)/configure.log || \
+	  -DBUILD_TESTING=OFF -DMEX_WIN32=OFF -DMEX_WIN64=OFF -DMEX_ARM64=OFF > $(DEMO_BUILD)/configure.log || \
 	  { cat $(DEMO_BUILD)/configure.log; exit 1; }
 	cmake --build $(DEMO_BUILD) --target octave_plugins -j $(JOBS)
 	@octave-cli --norc --no-history --quiet --no-window-system \

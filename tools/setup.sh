@@ -5,9 +5,9 @@
 #                         GNU Octave with its headers, the font and the
 #                         gnuplot its figures need
 #   tools/setup.sh test   everything: the demo set and what the tests, the
-#                         sanitizer build, the benchmarks and the Windows
-#                         builds need (`make`, `make test`, `make bench`,
-#                         `make dist`)
+#                         sanitizer build, the benchmarks, the Windows and
+#                         the aarch64 builds need (`make`, `make test`,
+#                         `make bench`, `make dist`)
 #
 # Run by every make target first. As root it runs apt-get update once and
 # installs only what is missing; otherwise it prints the exact commands.
@@ -32,6 +32,9 @@ test_packages=(
   g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386
   # The 64-bit Windows build: its cross compiler and wine's 64-bit half.
   g++-mingw-w64-x86-64 wine64
+  # The 64-bit Arm Linux build: its cross compiler, C library and binary
+  # tools, and qemu-aarch64 to run its tests.
+  g++-aarch64-linux-gnu libc6-dev-arm64-cross binutils-aarch64-linux-gnu qemu-user
 )
 
 case "${1:-}" in
