@@ -9,8 +9,8 @@ DIST := dist
 # main build's ctest (cmake/ReliabilityChecks.cmake).
 SANITIZE_BUILD := $(BUILD)/sanitize
 # The demo's build: the Octave plug-ins only, configured without the tests
-# and the Windows and macOS builds, so that it needs nothing but the demo's
-# packages.
+# and the Windows, macOS and aarch64 builds, so that it needs nothing but
+# the demo's packages.
 DEMO_BUILD := $(BUILD)/demo
 # The release's build: every plug-in, without the tests and their tools.
 RELEASE_BUILD := $(BUILD)/release
@@ -30,11 +30,11 @@ setup-demo:
 setup-release:
 	@tools/setup.sh release
 
-# Everything, tests and the Windows and macOS builds included: a missing
-# tool is an error.
+# Everything, tests and the Windows, macOS and aarch64 builds included: a
+# missing tool is an error.
 configure: setup
 	@mkdir -p $(BUILD) && cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release \
-	  -DBUILD_TESTING=ON -DMEX_WIN32=ON -DMEX_WIN64=ON -DMEX_MACOS=ON \
+	  -DBUILD_TESTING=ON -DMEX_WIN32=ON -DMEX_WIN64=ON -DMEX_MACOS=ON -DMEX_ARM64=ON \
 	  -DMEX_DIST_DIR=$(abspath $(DIST)) > $(BUILD)/configure.log || \
 	  { cat $(BUILD)/configure.log; exit 1; }
 
@@ -72,7 +72,8 @@ bench-wine: build
 DEMO_PNG := $(DEMO_BUILD)/tarv_demo.png
 demo-configure: setup-demo
 	@mkdir -p $(DEMO_BUILD) && cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release \
-	  -DBUILD_TESTING=OFF -DMEX_WIN32=OFF -DMEX_WIN64=OFF -DMEX_MACOS=OFF > $(DEMO_BUILD)/configure.log || \
+	  -DBUILD_TESTING=OFF -DMEX_WIN32=OFF -DMEX_WIN64=OFF -DMEX_MACOS=OFF -DMEX_ARM64=OFF \
+	  > $(DEMO_BUILD)/configure.log || \
 	  { cat $(DEMO_BUILD)/configure.log; exit 1; }
 
 demo: demo-configure
@@ -100,7 +101,7 @@ endef
 # without the tests: the demo's set-up and the MinGW-w64 cross compilers.
 release: setup-release
 	@mkdir -p $(RELEASE_BUILD) && cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release \
-	  -DBUILD_TESTING=OFF -DMEX_WIN32=ON -DMEX_WIN64=ON > $(RELEASE_BUILD)/configure.log || \
+	  -DBUILD_TESTING=OFF -DMEX_WIN32=ON -DMEX_WIN64=ON -DMEX_ARM64=OFF > $(RELEASE_BUILD)/configure.log || \
 	  { cat $(RELEASE_BUILD)/configure.log; exit 1; }
 	cmake --build $(RELEASE_BUILD) -j $(JOBS)
 	$(call install_downloads,$(RELEASE_BUILD))

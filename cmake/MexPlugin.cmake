@@ -17,13 +17,13 @@ function(add_mex_plugin name)
     SUFFIX ".mexa64"
     LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/linux"
     SKIP_BUILD_RPATH ON
-    LINK_DEPENDS "${PROJECT_SOURCE_DIR}/cmake/mex.version")
+    LINK_DEPENDS "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/mex.version")
   target_link_libraries(${name} PRIVATE plugin_code host_api)
   if(NOT MEX_SANITIZE)
     target_link_options(${name} PRIVATE -nodefaultlibs -Wl,-z,defs)
   endif()
   target_link_options(${name} PRIVATE -Wl,--no-as-needed
-    "-Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/mex.version")
+    "-Wl,--version-script=${CMAKE_CURRENT_FUNCTION_LIST_DIR}/mex.version")
   # Order matters: it is the order of the needed-library entries. The host
   # libraries go in as plain -l flags, which CMake keeps in place (as
   # targets it would reorder them by their own dependencies).

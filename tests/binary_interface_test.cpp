@@ -1,6 +1,8 @@
-// The built Linux plug-ins' binary interface, read with readelf and
-// objdump: what they export, which libraries they need, which host names
-// they bind and which glibc versions they need.
+// The built Linux plug-ins' binary interface, read with readelf and each
+// architecture's objdump: what they export, which libraries they need,
+// which host names they bind, which glibc versions they need, and that no
+// instruction fuses a multiply and an add. The x86-64 plug-ins, and the
+// aarch64 ones where this build makes them (ARM64_TARV_C_PLUGIN).
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -59,7 +62,9 @@ std::vector<DynamicSymbol> dynamic_symbols(const std::string& path) {
         const std::vector<std::string> f = fields(line);
         // Num: Value Size Type Bind Vis Ndx Name
         if (f.size() < 8 || f[0].back() != ':' || f[0] == "Num:") continue;
-        if (f[7].empty()) continue;
+        // Local entries (the aarch64 linker lists some section symbols)
+        // are neither exported nor bound.
+        if (f[7].empty() || f[4] == "LOCAL") continue;
         symbols.push_back({f[7], f[6] != "UND"});
     }
     return symbols;
@@ -67,10 +72,29 @@ std::vector<DynamicSymbol> dynamic_symbols(const std::string& path) {
 
 std::string unversioned(const std::string& name) { return name.substr(0, name.find('@')); }
 
+// What the plug-ins of one processor family are read with, and what their
+// code must and must not hold.
+struct Architecture {
+    const char* name;
+    const char* objdump;
+    const char* fused;  // an instruction that fuses a multiply and an add
+    // Registers of the vector widths the fast paths use: each must appear.
+    std::vector<std::pair<const char*, const char*>> vector_registers;  // what, pattern
+};
+
+const Architecture kX86_64{"x86_64", "objdump", "\\tv?fn?m(add|sub)",
+                           {{"AVX2 path", "%ymm"}, {"AVX-512 path", "%zmm"}}};
+#ifdef ARM64_TARV_C_PLUGIN
+const Architecture kAarch64{"aarch64", AARCH64_OBJDUMP, "\\t(fn?m(add|sub)|fml[as])\\t",
+                            {{"NEON single-precision lanes", "\\bv[0-9]+\\.4s\\b"},
+                             {"NEON double-precision lanes", "\\bv[0-9]+\\.2d\\b"}}};
+#endif
+
 struct PluginInterface {
     const char* name;
     const char* path;
     std::set<std::string> host_operations;
+    const Architecture* architecture;
 };
 
 class BinaryInterfaceTest : public ::testing::TestWithParam<PluginInterface> {};
@@ -128,35 +152,77 @@ std::set<std::string> with_checks(std::set<std::string> operations) {
     return operations;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Plugins, BinaryInterfaceTest,
-    ::testing::Values(
-        PluginInterface{"TARV_c", TARV_C_PLUGIN,
-                        with_checks({"mxCreateNumericMatrix_700", "mxCreateDoubleMatrix_700",
-                                     "mxGetPr", "mxGetScalar", "mxGetM", "mxGetN",
-                                     "mxCreateString", "mexCallMATLABWithTrap", "mxDestroyArray",
-                                     "mxMalloc", "mxFree", "mxGetNumberOfDimensions_700",
-                                     "mexWarnMsgIdAndTxt", "mexMakeArrayPersistent", "mxGetDimensions_700"})},
-        PluginInterface{"bandscore", BANDSCORE_PLUGIN,
-                        with_checks({"mxDuplicateArray", "mxGetDimensions_700", "mxGetPr",
-                                     "mxCreateNumericArray_700", "mxGetNumberOfDimensions_700"})}),
-    [](const auto& info) { return std::string(info.param.name); });
+const std::set<std::string> kFilterOperations = with_checks(
+    {"mxCreateNumericMatrix_700", "mxCreateDoubleMatrix_700", "mxGetPr", "mxGetScalar", "mxGetM",
+     "mxGetN", "mxCreateString", "mexCallMATLABWithTrap", "mxDestroyArray", "mxMalloc", "mxFree",
+     "mxGetNumberOfDimensions_700", "mexWarnMsgIdAndTxt", "mexMakeArrayPersistent",
+     "mxGetDimensions_700"});
+const std::set<std::string> kScorerOperations = with_checks(
+    {"mxDuplicateArray", "mxGetDimensions_700", "mxGetPr", "mxCreateNumericArray_700",
+     "mxGetNumberOfDimensions_700"});
+
+std::vector<PluginInterface> plugins() {
+    return {
+        {"TARV_c", TARV_C_PLUGIN, kFilterOperations, &kX86_64},
+        {"bandscore", BANDSCORE_PLUGIN, kScorerOperations, &kX86_64},
+#ifdef ARM64_TARV_C_PLUGIN
+        {"TARV_c", ARM64_TARV_C_PLUGIN, kFilterOperations, &kAarch64},
+        {"bandscore", ARM64_BANDSCORE_PLUGIN, kScorerOperations, &kAarch64},
+#endif
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(Plugins, BinaryInterfaceTest, ::testing::ValuesIn(plugins()),
+                         [](const auto& info) {
+                             return std::string(info.param.name) + "_" +
+                                    info.param.architecture->name;
+                         });
 
 TEST(BinaryInterfaceTest, FilterTakesItsMathFromLibmAndItsMemoryFromTheHost) {
-    std::set<std::string> bound;
-    for (const DynamicSymbol& symbol : dynamic_symbols(TARV_C_PLUGIN)) {
-        const std::string name = unversioned(symbol.name);
-        if (!symbol.defined && (name == "exp" || name == "logf" || name == "malloc" ||
-                                name == "free" || name == "mxMalloc" || name == "mxFree"))
-            bound.insert(name);
+    for (const PluginInterface& plugin : plugins()) {
+        if (std::string(plugin.name) != "TARV_c") continue;
+        std::set<std::string> bound;
+        for (const DynamicSymbol& symbol : dynamic_symbols(plugin.path)) {
+            const std::string name = unversioned(symbol.name);
+            if (!symbol.defined && (name == "exp" || name == "logf" || name == "malloc" ||
+                                    name == "free" || name == "mxMalloc" || name == "mxFree"))
+                bound.insert(name);
+        }
+        EXPECT_EQ(bound, (std::set<std::string>{"exp", "logf", "mxMalloc", "mxFree"}))
+            << plugin.architecture->name;
     }
-    EXPECT_EQ(bound, (std::set<std::string>{"exp", "logf", "mxMalloc", "mxFree"}));
+}
+
+// The arithmetic is defined without fused multiply-adds: no instruction
+// set the plug-ins dispatch to may contract a product into a sum. objdump
+// lists every instruction of every path, whatever this processor runs.
+TEST_P(BinaryInterfaceTest, ContainsNoFusedMultiplyAdd) {
+    const Architecture& architecture = *GetParam().architecture;
+    const std::regex fused(architecture.fused);
+    std::vector<std::regex> registers;
+    for (const auto& [what, pattern] : architecture.vector_registers) registers.emplace_back(pattern);
+    std::vector<size_t> register_uses(registers.size());
+    size_t instructions = 0, fused_count = 0;
+    std::string first_fused;
+    for (const std::string& line : lines(run(std::string(architecture.objdump) +
+                                             " -d --no-show-raw-insn '" + GetParam().path + "'"))) {
+        if (line.find(":\t") == std::string::npos) continue;
+        ++instructions;
+        if (std::regex_search(line, fused) && fused_count++ == 0) first_fused = line;
+        for (size_t k = 0; k < registers.size(); ++k)
+            register_uses[k] += std::regex_search(line, registers[k]);
+    }
+    EXPECT_GT(instructions, 1000u);
+    EXPECT_EQ(fused_count, 0u) << "the first: " << first_fused;
+    for (size_t k = 0; k < registers.size(); ++k)
+        EXPECT_GT(register_uses[k], 0u) << "no " << architecture.vector_registers[k].first;
 }
 
 // The glibc versions a plug-in needs, as objdump -T lists them: "(GLIBC_2.3.4)".
-std::set<std::string> glibc_versions(const std::string& path) {
+std::set<std::string> glibc_versions(const PluginInterface& plugin) {
     std::set<std::string> versions;
-    for (const std::string& line : lines(run("objdump -T '" + path + "'"))) {
+    for (const std::string& line :
+         lines(run(std::string(plugin.architecture->objdump) + " -T '" + plugin.path + "'"))) {
         const size_t start = line.find("(GLIBC_");
         if (start != std::string::npos)
             versions.insert(line.substr(start + 7, line.find(')', start) - start - 7));
@@ -175,7 +241,7 @@ std::vector<int> version_numbers(const std::string& text) {
 // Hosts still run on glibc 2.17 (RHEL/CentOS 7): no symbol may need a newer
 // version, or the loader refuses the plug-in.
 TEST_P(BinaryInterfaceTest, NeedsNoGlibcVersionAfter2_17) {
-    const std::set<std::string> versions = glibc_versions(GetParam().path);
+    const std::set<std::string> versions = glibc_versions(GetParam());
     EXPECT_FALSE(versions.empty()) << "no glibc symbol found: is objdump -T reading the file?";
     for (const std::string& version : versions)
         EXPECT_LE(version_numbers(version), (std::vector<int>{2, 17})) << "GLIBC_" << version;

@@ -9,8 +9,9 @@
 #                           clang with LLVM's Mach-O linker for the macOS
 #                           builds, and zip
 #   tools/setup.sh test     everything: the release set and what the tests,
-#                           the sanitizer build and the benchmarks need
-#                           (`make`, `make test`, `make bench`)
+#                           the sanitizer build, the benchmarks and the
+#                           aarch64 build need (`make`, `make test`,
+#                           `make bench`)
 #
 # Run by every make target first. As root it runs apt-get update once and
 # installs only what is missing; otherwise it prints the exact commands.
@@ -43,6 +44,9 @@ test_packages=(
   # wine to run the Windows builds' tests: its 32-bit half (an i386
   # package) and its 64-bit half; unzip to unpack the download for MATLAB.
   wine wine32:i386 wine64 unzip
+  # The 64-bit Arm Linux build: its cross compiler, C library and binary
+  # tools, and qemu-aarch64 to run its tests.
+  g++-aarch64-linux-gnu libc6-dev-arm64-cross binutils-aarch64-linux-gnu qemu-user
 )
 
 case "${1:-}" in

@@ -8,17 +8,11 @@
 //   extern float logf ( float );
 #pragma once
 
-#if !defined(__APPLE__) || !defined(__LP64__)
-#error "these declarations are for 64-bit macOS only"
-#endif
+#include "darwin_declarations.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+DARWIN_C_BEGIN
 
 double exp(double x);
 float logf(float x);
 
-#ifdef __cplusplus
-}  // extern "C"
-#endif
+DARWIN_C_END

@@ -18,13 +18,9 @@
 // stay incomplete.
 #pragma once
 
-#if !defined(__APPLE__) || !defined(__LP64__)
-#error "these declarations are for 64-bit macOS only"
-#endif
+#include "darwin_declarations.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+DARWIN_C_BEGIN
 
 struct _opaque_pthread_t;
 typedef struct _opaque_pthread_t* pthread_t;
@@ -58,9 +54,7 @@ int pthread_cond_destroy(pthread_cond_t* cond);
 int pthread_cond_wait(pthread_cond_t* __restrict cond, pthread_mutex_t* __restrict mutex);
 int pthread_cond_broadcast(pthread_cond_t* cond);
 
-#ifdef __cplusplus
-}  // extern "C"
-#endif
+DARWIN_C_END
 
 #if defined(__cplusplus) && __cplusplus >= 201103L
 static_assert(sizeof(pthread_mutex_t) == 64, "a 64-bit Darwin mutex is 64 bytes");

@@ -14,13 +14,9 @@
 // inline functions below are, so nothing of them is imported.
 #pragma once
 
-#if !defined(__APPLE__) || !defined(__LP64__)
-#error "these declarations are for 64-bit macOS only"
-#endif
+#include "darwin_declarations.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+DARWIN_C_BEGIN
 
 typedef unsigned int sigset_t;
 
@@ -45,6 +41,4 @@ static inline int sigdelset(sigset_t* set, int signo) {
     return 0;
 }
 
-#ifdef __cplusplus
-}  // extern "C"
-#endif
+DARWIN_C_END

@@ -10,17 +10,11 @@
 #include <stdarg.h>
 #include <stddef.h>
 
-#if !defined(__APPLE__) || !defined(__LP64__)
-#error "these declarations are for 64-bit macOS only"
-#endif
+#include "darwin_declarations.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+DARWIN_C_BEGIN
 
 int vsnprintf(char* __restrict text, size_t size, const char* __restrict format, va_list args)
     __attribute__((format(printf, 3, 0)));
 
-#ifdef __cplusplus
-}  // extern "C"
-#endif
+DARWIN_C_END

@@ -9,17 +9,11 @@
 
 #include <stddef.h>
 
-#if !defined(__APPLE__) || !defined(__LP64__)
-#error "these declarations are for 64-bit macOS only"
-#endif
+#include "darwin_declarations.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+DARWIN_C_BEGIN
 
 void* malloc(size_t size);
 void free(void* block);
 
-#ifdef __cplusplus
-}  // extern "C"
-#endif
+DARWIN_C_END

@@ -10,17 +10,11 @@
 
 #include <stddef.h>
 
-#if !defined(__APPLE__) || !defined(__LP64__)
-#error "these declarations are for 64-bit macOS only"
-#endif
+#include "darwin_declarations.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+DARWIN_C_BEGIN
 
 void* memcpy(void* __restrict destination, const void* __restrict source, size_t size);
 void* memset(void* destination, int value, size_t size);
 
-#ifdef __cplusplus
-}  // extern "C"
-#endif
+DARWIN_C_END

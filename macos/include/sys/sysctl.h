@@ -12,17 +12,11 @@
 
 #include <stddef.h>
 
-#if !defined(__APPLE__) || !defined(__LP64__)
-#error "these declarations are for 64-bit macOS only"
-#endif
+#include "darwin_declarations.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+DARWIN_C_BEGIN
 
 int sysctlbyname(const char* name, void* old_value, size_t* old_size, void* new_value,
                  size_t new_size);
 
-#ifdef __cplusplus
-}  // extern "C"
-#endif
+DARWIN_C_END
