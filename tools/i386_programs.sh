@@ -129,6 +129,7 @@ enable() {
     if register && probe; then
         say "32-bit x86 programs now run under $qemu"
     else
+        unregister
         say "the 32-bit Windows tests will be skipped"
     fi
     return 0
