@@ -75,8 +75,8 @@ qemu_major() {
 install_qemu() {
     [ "$(qemu_major)" -ge "$oldest_qemu_major" ] && return 0
     local keep_out=()
-    if [ -e "$backports_list" ] ||
-        ! grep -rqs bookworm-backports /etc/apt/sources.list /etc/apt/sources.list.d; then
+    if [ -e "$backports_list" ] || ! grep -Eqs '^[^#]*bookworm-backports' /etc/apt/sources.list \
+        /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; then
         echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg]" \
             "http://deb.debian.org/debian bookworm-backports main" >"$backports_list"
         keep_out=('Package: *' 'Pin: release n=bookworm-backports' 'Pin-Priority: -10' '')
