@@ -65,7 +65,7 @@ bench: configure
 bench-wine: build
 	cmake --build $(BUILD) --target win64_speed -j $(JOBS)
 	cd $(BUILD) && ctest -R win64_wine_start --output-on-failure > /dev/null
-	status=0; $(BUILD)/tests/win64/win64_speed || status=$$?; \
+	status=0; $(BUILD)/tests/windows/win64_speed || status=$$?; \
 	  cd $(BUILD) && ctest -R win64_wine_stop > /dev/null; exit $$status
 
 # The demo needs only the plug-ins built for GNU Octave.

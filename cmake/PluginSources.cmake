@@ -1,6 +1,6 @@
 # What goes into each plug-in, and the compiler flags that decide its
 # result bits: the one list every build takes them from. The Linux
-# plug-ins (CMakeLists.txt), both Windows builds (win32/, win64/), the GNU
+# plug-ins (CMakeLists.txt), both Windows builds (windows/), the GNU
 # Octave plug-ins (octave/CMakeLists.txt) and the Octave package's
 # Makefile (filled in from here by octave/CMakeLists.txt) include this file.
 #

@@ -8,7 +8,7 @@
 # stand-in host (DIST/host/mexrun) on every case of DIST/host-tests/cases,
 # each result the same bits as expected.mxa; and, given the wine
 # arguments, the 64-bit Windows plug-ins from there through the build's
-# win64_runner.exe under wine's 64-bit loader, each result the same bits as
+# win_runner.exe under wine's 64-bit loader, each result the same bits as
 # the build's own plug-in gives.
 set -eu
 dist=$1
@@ -72,8 +72,8 @@ run_windows() {
   for arg in "$run_case"/arg*.mxa; do
     set -- "$@" "Z:$arg"
   done
-  "$loader" "$win64/win64_runner.exe" "Z:$run_file" "Z:$run_output" "Z:$work/report.txt" "$@" \
-    </dev/null >"$work/wine.log" 2>&1 || { cat "$work/wine.log" >&2; fail "win64_runner.exe failed on $run_file"; }
+  "$loader" "$win64/win_runner.exe" "Z:$run_file" "Z:$run_output" "Z:$work/report.txt" "$@" \
+    </dev/null >"$work/wine.log" 2>&1 || { cat "$work/wine.log" >&2; fail "win_runner.exe failed on $run_file"; }
   grep -qx 'status ok' "$work/report.txt" || { cat "$work/report.txt" >&2; fail "$run_file failed on $run_case"; }
 }
 for name in TARV_c-speckle TARV_c-progress-bar bandscore-per-column; do

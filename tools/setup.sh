@@ -13,8 +13,11 @@
 #                           aarch64 build need (`make`, `make test`,
 #                           `make bench`)
 #
-# Run by every make target first. As root it runs apt-get update once and
+# Run by every make target first. As root it runs apt-get update and
 # installs only what is missing; otherwise it prints the exact commands.
+# For the test set it also makes 32-bit x86 programs run where the kernel
+# refuses them (tools/i386_programs.sh): the 32-bit Windows filter's tests
+# run wine's 32-bit loader.
 set -euo pipefail
 
 demo_packages=(
@@ -64,6 +67,12 @@ esac
 add_i386=()
 if [ "$1" = test ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   add_i386=(dpkg --add-architecture i386)
+fi
+
+# First, so that where the kernel refuses 32-bit programs the qemu-user it
+# installs from bookworm-backports is the one the lists below find.
+if [ "$1" = test ]; then
+  "$(dirname "$0")/i386_programs.sh" enable
 fi
 
 missing=()

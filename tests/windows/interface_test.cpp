@@ -1,7 +1,6 @@
-// The binary interface of the 64-bit Windows plug-ins, TARV_c.mexw64 and
-// bandscore.mexw64, read with x86_64-w64-mingw32-objdump: what a 64-bit
-// Windows host finds in them, and what their code may do on the stack.
-// These tests need no wine.
+// The binary interface of a Windows build's plug-ins, read with the MinGW
+// objdump of its width: what a Windows host finds in them, and what their
+// code may do on the stack. These tests need no wine.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -12,10 +11,11 @@
 #include <vector>
 
 #include "pe_interface.h"
+#include "windows_builds.h"
 
 namespace {
 
-const std::string kWin64Dir = WIN64_BUILD_DIR;
+const std::string kBuildDir = WINDOWS_BUILD_DIR;
 
 struct PluginFiles {
     const char* name;
@@ -24,9 +24,15 @@ struct PluginFiles {
 
 void PrintTo(const PluginFiles& files, std::ostream* os) { *os << files.name; }
 
-const PluginFiles kPlugins[] = {{"TARV_c", TARV_C_PLUGIN}, {"bandscore", BANDSCORE_PLUGIN}};
+std::vector<PluginFiles> plugin_files() {
+    std::vector<PluginFiles> files;
+    for (Plugin plugin : kBuild.plugins)
+        files.push_back(plugin == Plugin::kFilter ? PluginFiles{"TARV_c", TARV_C_PLUGIN}
+                                                  : PluginFiles{"bandscore", BANDSCORE_PLUGIN});
+    return files;
+}
 
-std::string dll_of(const PluginFiles& files) { return kWin64Dir + "/" + files.name + ".mexw64"; }
+std::string dll_of(const PluginFiles& files) { return kBuildDir + "/" + files.name + kBuild.suffix; }
 
 std::string command_output(const std::string& command) {
     std::string output;
@@ -35,69 +41,49 @@ std::string command_output(const std::string& command) {
 }
 
 std::string objdump(const std::string& options, const std::string& file) {
-    return command_output(wine::quoted(MINGW64_OBJDUMP) + " " + options + " " + wine::quoted(file));
+    return command_output(wine::quoted(MINGW_OBJDUMP) + " " + options + " " + wine::quoted(file));
 }
 
-class Win64Interface : public ::testing::TestWithParam<PluginFiles> {};
+class WindowsInterface : public ::testing::TestWithParam<PluginFiles> {};
 
-TEST_P(Win64Interface, IsAPe32PlusX8664Dll) {
+TEST_P(WindowsInterface, IsADllOfItsWidth) {
     const std::string dump = objdump("-p", dll_of(GetParam()));
-    EXPECT_NE(dump.find("file format pei-x86-64"), std::string::npos);
-    EXPECT_TRUE(std::regex_search(dump, std::regex("Magic\\s+020b\\s+\\(PE32\\+\\)")));
+    EXPECT_NE(dump.find(std::string("file format ") + kBuild.file_format), std::string::npos);
+    EXPECT_TRUE(std::regex_search(dump, std::regex(std::string("Magic\\s+") + kBuild.magic)));
     EXPECT_TRUE(std::regex_search(dump, std::regex("Characteristics[^\\n]*\\n(\\s+[^\\n]+\\n)*\\s+DLL\\n")))
         << "not marked as a DLL";
 }
 
-TEST_P(Win64Interface, ExportsOnlyMexFunction) {
+TEST_P(WindowsInterface, ExportsOnlyTheEntryPointAtOrdinalOne) {
     const pe::Exports exports = pe::exports_of(objdump("-p", dll_of(GetParam())));
-    EXPECT_EQ(exports.names, std::vector<std::string>{"mexFunction"});
-    EXPECT_EQ(exports.address_ordinals.size(), 1u);
+    EXPECT_EQ(exports.base, 1);
+    EXPECT_EQ(exports.names, std::vector<std::string>{kBuild.export_name});
+    EXPECT_EQ(exports.name_ordinals, std::vector<long>{1});
+    EXPECT_EQ(exports.address_ordinals, std::vector<long>{1});
 }
 
-// What the Linux plug-in takes from its C library but a Windows plug-in
-// does not take from msvcrt.dll: the POSIX worker team's functions (the
-// Windows team is KERNEL32's), the message formatting (the host formats a
-// Windows plug-in's messages), memset, memcpy and strlen, which GCC makes of
-// zeroing, copying and scanning loops on Linux and is kept from making on
-// Windows, and the reading of the control group's CPU quota.
-const std::set<std::string> kLinuxOnly = {
-    "pthread_create",         "pthread_join",          "pthread_mutex_init",
-    "pthread_mutex_destroy",  "pthread_mutex_lock",    "pthread_mutex_unlock",
-    "pthread_cond_init",      "pthread_cond_destroy",  "pthread_cond_wait",
-    "pthread_cond_broadcast", "pthread_sigmask",       "sigfillset",
-    "sigdelset",              "sched_getaffinity",     "sysconf",
-    "vsnprintf",              "memset",                "memcpy",
-    "strlen",                 "open",                  "read",
-    "close"};
-
-TEST_P(Win64Interface, ImportsWhatTheLinuxBuildBindsAndOnlyThat) {
+TEST_P(WindowsInterface, ImportsWhatTheLinuxBuildBindsAndOnlyThat) {
     int status = 0;
     const std::set<std::string> linux_symbols =
         pe::linux_undefined(GetParam().linux_plugin, &status);
     ASSERT_EQ(status, 0) << "nm failed on " << GetParam().linux_plugin;
-    // Host operations under the names the Linux build binds, "_700" kept.
+    // The host operations the Linux plug-in binds, under the names of this
+    // width.
     std::map<std::string, std::set<std::string>> expected =
-        pe::host_operations(linux_symbols, true);
+        pe::host_operations(linux_symbols, kBuild.binds_700_names);
     ASSERT_FALSE(expected["libmx.dll"].empty());
-    // The C library's and libm's functions, from msvcrt.dll.
-    std::set<std::string>& runtime = expected["msvcrt.dll"];
+    std::set<std::string> c_library;
     for (const std::string& name : linux_symbols)
-        if (name.rfind("mx", 0) != 0 && name.rfind("mex", 0) != 0 && kLinuxOnly.count(name) == 0)
-            runtime.insert(name);
-    EXPECT_TRUE(runtime.count("exp")) << "the Linux plug-in no longer calls exp?";
-    // The worker team and the start-up in win32/dll_entry.cpp.
-    expected["KERNEL32.dll"] = {"AcquireSRWLockExclusive", "CloseHandle",
-                                "CreateThread",            "DisableThreadLibraryCalls",
-                                "GetCurrentProcess",       "GetProcessAffinityMask",
-                                "InitializeConditionVariable", "InitializeSRWLock",
-                                "ReleaseSRWLockExclusive", "SleepConditionVariableSRW",
-                                "WaitForSingleObject",     "WakeAllConditionVariable"};
+        if (name.rfind("mx", 0) != 0 && name.rfind("mex", 0) != 0) c_library.insert(name);
+    EXPECT_TRUE(c_library.count("exp")) << "the Linux plug-in no longer calls exp?";
+    expected[kBuild.runtime_dll] = kBuild.runtime_functions(c_library);
+    expected["KERNEL32.dll"] = kBuild.kernel32_functions;
     EXPECT_EQ(pe::imports_of(objdump("-p", dll_of(GetParam()))), expected);
 }
 
 // No C++ runtime is linked in either: none of its symbols, nor the
 // unwinder's, is in the DLL's symbol table.
-TEST_P(Win64Interface, ContainsNoCxxRuntime) {
+TEST_P(WindowsInterface, ContainsNoCxxRuntime) {
     std::istringstream symbols(objdump("-t", dll_of(GetParam())));
     std::string line;
     size_t count = 0;
@@ -117,7 +103,7 @@ TEST_P(Win64Interface, ContainsNoCxxRuntime) {
 // a misaligned address) with a memory operand on the stack.
 bool aligned_stack_move(const std::string& line) {
     static const std::regex kAligned(
-        "\\s(v?movap[sd]|v?movdqa(32|64)?|v?movnt(ps|pd|dq|dqa)|vmovdqa(32|64))\\s[^\\n]*\\((%rsp|%rbp)");
+        "\\s(v?movap[sd]|v?movdqa(32|64)?|v?movnt(ps|pd|dq|dqa)|vmovdqa(32|64))\\s[^\\n]*\\((%[re]sp|%[re]bp)");
     return std::regex_search(line, kAligned);
 }
 
@@ -126,13 +112,14 @@ struct MoveLine {
     bool aligned_on_stack;
 };
 
-TEST(Win64StackMoves, AreToldApart) {
+TEST(StackMoves, AreToldApart) {
     const MoveLine kLines[] = {
         {"  4010a0:\tvmovaps %ymm0,0x20(%rsp)", true},
         {"  4010a0:\tvmovaps 0x40(%rbp),%zmm1", true},
         {"  4010a0:\tvmovdqa64 %zmm3,-0x40(%rbp)", true},
         {"  4010a0:\tmovaps %xmm6,0x10(%rsp)", true},
         {"  4010a0:\tvmovntps %ymm0,(%rsp)", true},
+        {"  4010a0:\tmovaps %xmm0,0x10(%esp)", true},
         {"  4010a0:\tvmovups %ymm0,0x20(%rsp)", false},
         {"  4010a0:\tvmovdqu64 %zmm3,-0x40(%rbp)", false},
         {"  4010a0:\tvmovaps (%rax),%ymm0", false},
@@ -145,9 +132,10 @@ TEST(Win64StackMoves, AreToldApart) {
 
 // MinGW-w64 GCC aligns the stack to 16 bytes only, so an aligned move of a
 // 32- or 64-byte value it spilled there would fault: the assembler writes
-// every aligned vector move as an unaligned one. The plug-ins carry their
-// AVX2 and AVX-512 paths, and no fused multiply-add on any path.
-TEST_P(Win64Interface, VectorPathsMoveNothingAlignedOnTheStack) {
+// every aligned vector move as an unaligned one. The 64-bit plug-ins carry
+// their AVX2 and AVX-512 paths, the 32-bit filter its plain loops only; no
+// path has a fused multiply-add.
+TEST_P(WindowsInterface, VectorPathsMoveNothingAlignedOnTheStack) {
     static const std::regex kFused("\\tv?fn?m(add|sub)");
     std::istringstream code(objdump("-d --no-show-raw-insn", dll_of(GetParam())));
     std::string line;
@@ -162,14 +150,14 @@ TEST_P(Win64Interface, VectorPathsMoveNothingAlignedOnTheStack) {
         if (aligned_stack_move(line)) aligned.push_back(line);
     }
     EXPECT_GT(instructions, 1000u);
-    EXPECT_GT(ymm, 0u) << "no AVX2 path";
-    EXPECT_GT(zmm, 0u) << "no AVX-512 path";
+    EXPECT_EQ(ymm > 0, kBuild.fast_paths) << ymm << " instructions on AVX2 registers";
+    EXPECT_EQ(zmm > 0, kBuild.fast_paths) << zmm << " instructions on AVX-512 registers";
     EXPECT_EQ(fused, 0u);
     EXPECT_TRUE(aligned.empty()) << aligned.size() << " aligned stack moves, the first: "
                                  << aligned.front();
 }
 
-INSTANTIATE_TEST_SUITE_P(Plugins, Win64Interface, ::testing::ValuesIn(kPlugins),
+INSTANTIATE_TEST_SUITE_P(Plugins, WindowsInterface, ::testing::ValuesIn(plugin_files()),
                          [](const ::testing::TestParamInfo<PluginFiles>& info) {
                              return std::string(info.param.name);
                          });

@@ -1,7 +1,8 @@
-// Calls of a plug-in on both platforms for the 64-bit Windows suite and
-// its timing program: the Linux plug-in through the test host in this
-// process, the Windows one through win64_runner.exe under the 64-bit wine
-// loader, each reported as an Outcome in the same terms.
+// Calls of a plug-in on both platforms for the tests of either Windows
+// build and the timing program: the Linux plug-in through the test host in
+// this process, the Windows one through win_runner.exe under the wine loader
+// of the build's width, each reported as an Outcome in the same terms; and
+// the images and volumes they are called on.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,30 +10,47 @@
 
 #include <fstream>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "bits.h"
 #include "call_record.h"
 #include "test_host.h"
+#include "windows_builds.h"
 #include "wine_support.h"
 
-namespace win64 {
+namespace windows {
 
 using wine::quoted;
 using wine::ScratchDir;
 using wine::windows_path;
 
-inline const std::string kWin64Dir = WIN64_BUILD_DIR;
+inline const std::string kBuildDir = WINDOWS_BUILD_DIR;
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 inline constexpr double kInf = std::numeric_limits<double>::infinity();
 
-enum class Plugin { kFilter, kScorer };
-
 inline const char* linux_plugin(Plugin p) { return p == Plugin::kFilter ? TARV_C_PLUGIN : BANDSCORE_PLUGIN; }
 inline std::string windows_plugin(Plugin p) {
-    return kWin64Dir + (p == Plugin::kFilter ? "/TARV_c.mexw64" : "/bandscore.mexw64");
+    return kBuildDir + (p == Plugin::kFilter ? "/TARV_c" : "/bandscore") + kBuild.suffix;
 }
+
+// Every test that runs a Windows program derives from this: where the
+// build's wine loader cannot run (a 32-bit one where the kernel refuses
+// 32-bit programs and no qemu-i386 runs them), it is skipped with the reason.
+class WineTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static std::string reason;
+        static const bool runs =
+            !kBuild.needs_32_bit_programs ||
+            wine::run_command(quoted(I386_PROGRAMS) + " probe", &reason) == 0;
+        if (!runs) GTEST_SKIP() << reason;
+    }
+};
+
+template <typename Param>
+class WineTestWithParam : public WineTest, public ::testing::WithParamInterface<Param> {};
 
 // The inputs of a call, owned here. An input with a shape text is an array
 // without data (standin_create_shape_only); the runner makes its own from
@@ -89,6 +107,7 @@ struct Outcome {
     double seconds = 0;      // Windows, --time: the fastest call
     int threads_before = -1, threads_most = -1, threads_after = -1;  // Windows, --count-threads
     std::string next;  // Windows, with a failure mode: the status of the call after
+    std::string x87;   // Windows: the x87 control word before and after the call
 };
 
 inline void take_result(const mxArray* result, Outcome* outcome) {
@@ -136,15 +155,15 @@ inline Outcome run_linux_failing(Plugin plugin, const Inputs& inputs, const std:
     return run_linux(plugin, inputs);
 }
 
-// Runs win64_runner.exe under the 64-bit wine loader with `options` on
+// Runs win_runner.exe under the build's wine loader with `options` on
 // `inputs`.
 inline Outcome run_windows(Plugin plugin, const Inputs& inputs, const std::string& options = "") {
     Outcome outcome;
     ScratchDir dir;
-    std::string command = "WINEPREFIX=" + quoted(WINE64_PREFIX_DIR) +
-                          " WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' " +
-                          quoted(WINE64_LOADER) + " " + quoted(kWin64Dir + "/win64_runner.exe") +
-                          " " + options + " " + windows_path(windows_plugin(plugin)) + " " +
+    std::string command = "WINEPREFIX=" + quoted(WINE_PREFIX_DIR) + " WINEARCH=" + kBuild.wine_arch +
+                          " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' " + quoted(WINE_LOADER) +
+                          " " + quoted(kBuildDir + "/win_runner.exe") + " " + options + " " +
+                          windows_path(windows_plugin(plugin)) + " " +
                           windows_path(dir.file("out.mxa")) + " " +
                           windows_path(dir.file("report.txt"));
     for (size_t k = 0; k < inputs.arrays.size(); ++k) {
@@ -177,6 +196,7 @@ inline Outcome run_windows(Plugin plugin, const Inputs& inputs, const std::strin
         else if (key == "call") outcome.calls.push_back(value);
         else if (key == "supported") outcome.supported = value == "1";
         else if (key == "seconds") outcome.seconds = std::stod(value);
+        else if (key == "x87") outcome.x87 = value;
         else if (key == "threads")
             sscanf(value.c_str(), "%d %d %d", &outcome.threads_before, &outcome.threads_most,
                    &outcome.threads_after);
@@ -195,13 +215,11 @@ inline Outcome run_windows(Plugin plugin, const Inputs& inputs, const std::strin
     return outcome;
 }
 
-// The facts besides the values that must agree between the two builds, and
+// What the two builds must agree on whether or not the call succeeds, and
 // a Windows call that leaves nothing behind.
-inline void expect_same_behaviour(const Outcome& linux_outcome, const Outcome& windows) {
+inline void expect_same_ending(const Outcome& linux_outcome, const Outcome& windows) {
     EXPECT_EQ(windows.status, linux_outcome.status);
     EXPECT_EQ(windows.message, linux_outcome.message);
-    EXPECT_EQ(windows.calls, linux_outcome.calls);
-    EXPECT_EQ(windows.dims, linux_outcome.dims);
     // The filter leaves no array behind; the scorer leaves the copies of its
     // arguments to the host, as it always has.
     EXPECT_EQ(windows.leftover, linux_outcome.leftover);
@@ -209,6 +227,13 @@ inline void expect_same_behaviour(const Outcome& linux_outcome, const Outcome& w
     EXPECT_EQ(windows.warnings, linux_outcome.warnings);
     EXPECT_TRUE(windows.unchanged);
     EXPECT_EQ(windows.heap, 0);
+}
+
+// The facts besides the values that must agree between the two builds.
+inline void expect_same_behaviour(const Outcome& linux_outcome, const Outcome& windows) {
+    expect_same_ending(linux_outcome, windows);
+    EXPECT_EQ(windows.calls, linux_outcome.calls);
+    EXPECT_EQ(windows.dims, linux_outcome.dims);
 }
 
 // The largest distance and the count of differing elements.
@@ -228,4 +253,108 @@ inline Difference difference(const std::vector<T>& a, const std::vector<T>& b) {
     return d;
 }
 
-}  // namespace win64
+// --- images and volumes ------------------------------------------------------------
+
+// A filter call: an image of log intensities drawn from a fixed seed, and
+// the seven scalars.
+struct FilterCase {
+    const char* name;
+    uint32_t rows, cols;
+    float low, high;  // log intensities drawn uniformly from [low, high]
+    double iterations, lambda;
+    double first_row, last_row, first_col, last_col;  // 1-based, inclusive
+    double flag;
+    int64_t max_x87_ulps = 4;  // the 32-bit build's distance from the Linux results
+    bool special = false;      // a few NaN, infinite and huge inputs besides
+    uint32_t flat_rows = 0, flat_cols = 0;  // a constant patch at the top left
+};
+
+inline void PrintTo(const FilterCase& c, std::ostream* os) { *os << c.name; }
+
+inline std::vector<float> filter_image(const FilterCase& c) {
+    std::mt19937 random(c.rows * 7919u + c.cols);
+    std::uniform_real_distribution<float> draw(c.low, c.high);
+    std::uniform_int_distribution<int> percent(0, 99);
+    static const float kSpecial[] = {NAN, INFINITY, -INFINITY, 0.0f, -0.0f, 1e-40f, -95.0f, 89.0f, 45.0f};
+    std::uniform_int_distribution<int> pick(0, 8);
+    std::vector<float> image(static_cast<size_t>(c.rows) * c.cols);
+    for (float& value : image)
+        value = c.special && percent(random) < 3 ? kSpecial[pick(random)] : draw(random);
+    for (uint32_t j = 0; j < c.flat_cols; ++j)
+        for (uint32_t i = 0; i < c.flat_rows; ++i) image[i + c.rows * j] = 1.0f;
+    return image;
+}
+
+inline void make_filter_inputs(const FilterCase& c, Inputs& inputs) {
+    inputs.add(testhost::make_single(c.rows, c.cols, filter_image(c)));
+    for (double scalar : {c.iterations, c.lambda, c.first_row, c.last_row, c.first_col, c.last_col, c.flag})
+        add_scalar(inputs, scalar);
+}
+
+// A scorer call: an image and per-column spans drawn from a fixed seed.
+struct ScoreCase {
+    const char* name;
+    int32_t rows, cols, top_count, bottom_count;
+    double top_offset, bottom_offset, prior_weight;
+    double span_low, span_high;  // admissible spans of every column
+    int64_t max_ulps = 4;
+};
+
+inline void PrintTo(const ScoreCase& c, std::ostream* os) { *os << c.name; }
+
+struct ScoreArrays {
+    std::vector<double> image, span_mean, span_sd, span_min, span_max;
+};
+
+inline ScoreArrays score_arrays(const ScoreCase& c) {
+    std::mt19937 random(static_cast<unsigned>(c.rows * 131 + c.cols));
+    std::uniform_real_distribution<double> value(-1.0, 3.0), centre(5.0, 30.0), width(2.0, 12.0);
+    ScoreArrays a;
+    a.image.resize(static_cast<size_t>(c.rows) * c.cols);
+    for (double& v : a.image) v = value(random);
+    for (int32_t k = 0; k < c.cols; ++k) {
+        a.span_mean.push_back(centre(random));
+        a.span_sd.push_back(width(random));
+        a.span_min.push_back(c.span_low);
+        a.span_max.push_back(c.span_high);
+    }
+    return a;
+}
+
+inline void make_score_inputs(const ScoreCase& c, Inputs& inputs) {
+    const ScoreArrays a = score_arrays(c);
+    const auto row = [](const std::vector<double>& v) { return testhost::make_double({1, v.size()}, v); };
+    add_scalar(inputs, c.top_offset);
+    add_scalar(inputs, c.bottom_offset);
+    inputs.add(testhost::make_double({static_cast<size_t>(c.rows), static_cast<size_t>(c.cols)}, a.image));
+    inputs.add(row(a.span_mean));
+    inputs.add(row(a.span_sd));
+    add_scalar(inputs, c.top_count);
+    add_scalar(inputs, c.bottom_count);
+    add_scalar(inputs, c.prior_weight);
+    inputs.add(row(a.span_min));
+    inputs.add(row(a.span_max));
+}
+
+// The images both builds' results are compared with Linux's on.
+inline const std::vector<FilterCase> kComparedImages = {
+    // Ordinary images, with the contrast of speckle: x87 arithmetic differs
+    // from Linux's by rounding only, a few ulps.
+    {"speckle", 40, 33, 0.0f, 4.0f, 12, 0.2, 5, 20, 3, 15, 0},
+    {"lambda_not_single", 19, 23, -2.0f, 3.0f, 8, 0.1, 1, 19, 1, 23, 1},
+    {"one_row", 1, 29, 0.0f, 3.0f, 6, 0.2, 1, 1, 3, 9, 0},
+    {"one_column", 31, 1, 0.0f, 3.0f, 6, 0.2, 4, 12, 1, 1, 0},
+    {"no_iteration", 9, 7, -5.0f, 5.0f, 0, 0.2, 1, 9, 1, 7, 0},
+    // A reference region of low contrast, from the start or after many
+    // iterations have smoothed it: var = sum2/n - mean^2 cancels, and x87
+    // arithmetic rounds mean^2 differently from Linux (not at all), so q0
+    // differs by about mean^2/var ulps and the results by more than a few.
+    {"low_contrast", 24, 17, 1.0f, 1.5f, 10, 0.25, 3, 8, 2, 6, 0, 32},
+    {"many_iterations", 16, 16, 0.5f, 2.5f, 60, 0.24, 2, 14, 2, 14, 3, 32},
+};
+
+// Large enough for the plug-ins to start their threads.
+inline const FilterCase kThreadedFilter{"threaded", 300, 260, 0.0f, 4.0f, 3, 0.2, 21, 60, 31, 90, 1};
+inline const ScoreCase kThreadedScorer{"threaded", 200, 64, 48, 40, 2.0, 9.0, 0.5, 0.0, 200.0};
+
+}  // namespace windows

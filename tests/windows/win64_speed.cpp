@@ -1,6 +1,6 @@
 // win64_speed: times each 64-bit Windows plug-in under wine beside the Linux
 // plug-in on the same machine, the fastest of five on the same inputs, the
-// Windows ones timed inside win64_runner.exe, the Linux ones in this
+// Windows ones timed inside win_runner.exe, the Linux ones in this
 // process:
 // - the call through the stand-in host, which includes creating the result
 //   array (a fresh block of the process heap, whose first touch costs page
@@ -19,14 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "kernel.h"
-#include "scorer.h"
-#include "win64_calls.h"
+#include "core_calls.h"
+#include "windows_calls.h"
 #include "worker_team.h"
 
 namespace {
 
-using namespace win64;
+using namespace windows;
 
 constexpr int kCalls = 5;
 
@@ -64,46 +63,16 @@ double fastest_run(Body body) {
     return fastest;
 }
 
-// The Linux filter core on the filter's inputs below.
-double fastest_linux_filter_core(const Inputs& in, int32_t threads) {
-    const uint32_t rows = static_cast<uint32_t>(mxGetM(in.arrays[0]));
-    const uint32_t cols = static_cast<uint32_t>(mxGetN(in.arrays[0]));
-    const auto bound = [&](int slot) { return static_cast<uint32_t>(mxGetScalar(in.arrays[slot]) - 1); };
-    ReferenceRegion region{bound(3), bound(4), bound(5), bound(6), 0};
-    region.count = (region.last_col - region.first_col + 1) * (region.last_row - region.first_row + 1);
-    const DiffusionParams params{region, static_cast<int32_t>(mxGetScalar(in.arrays[1])),
-                                 static_cast<float>(mxGetScalar(in.arrays[2]))};
-    const size_t plane = static_cast<size_t>(rows) * cols;
-    std::vector<int32_t> row_up(rows), row_down(rows), col_left(cols), col_right(cols);
-    const NeighbourTables tables{row_up.data(), row_down.data(), col_left.data(), col_right.data()};
-    build_neighbour_tables(rows, cols, tables);
-    std::vector<float> scratch(5 * plane), work(plane);
-    float* s = scratch.data();
-    const DiffusionScratch planes{s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane};
-    const float* source = static_cast<const float*>(mxGetData(in.arrays[0]));
-    return fastest_run([&] {
-        diffuse_with({CpuPath::kAutomatic, threads}, source, work.data(), rows, cols, tables, planes, params, {nullptr, nullptr});
-    });
-}
-
-// The Linux scorer core on the scorer's inputs below.
-double fastest_linux_score_core(const Inputs& in, int32_t threads) {
-    BandScoreParams params{};
-    params.top_offset = mxGetScalar(in.arrays[0]);
-    params.bottom_offset = mxGetScalar(in.arrays[1]);
-    params.span_mean = mxGetPr(in.arrays[3]);
-    params.span_sd = mxGetPr(in.arrays[4]);
-    params.top_count = static_cast<int32_t>(mxGetScalar(in.arrays[5]));
-    params.bottom_count = static_cast<int32_t>(mxGetScalar(in.arrays[6]));
-    params.prior_weight = mxGetScalar(in.arrays[7]);
-    params.span_min = mxGetPr(in.arrays[8]);
-    params.span_max = mxGetPr(in.arrays[9]);
-    const int32_t rows = static_cast<int32_t>(mxGetM(in.arrays[2]));
-    const int32_t cols = static_cast<int32_t>(mxGetN(in.arrays[2]));
-    std::vector<double> scores(static_cast<size_t>(params.top_count) * params.bottom_count * cols);
-    return fastest_run([&] {
-        score_bands_with({CpuPath::kAutomatic, threads}, mxGetPr(in.arrays[2]), rows, cols, params, scores.data());
-    });
+// The Linux cores on the inputs below.
+double fastest_linux_core(Plugin plugin, const Inputs& in, int32_t threads) {
+    const PathChoice choice{CpuPath::kAutomatic, threads};
+    if (plugin == Plugin::kFilter) {
+        FilterCore core(in.arrays);
+        return fastest_run([&] { core.run(choice); });
+    }
+    const ScoreCore core(in.arrays);
+    std::vector<double> scores(core.volume());
+    return fastest_run([&] { core.run(choice, scores.data()); });
 }
 
 std::vector<double> uniform(size_t count, double low, double high, unsigned seed) {
@@ -171,9 +140,7 @@ int main() {
         for (int32_t threads : {1, 0}) {
             const Outcome windows_core = run_windows(
                 timed.plugin, *timed.inputs, times + " --core automatic " + std::to_string(threads));
-            const double linux_core = timed.plugin == Plugin::kFilter
-                                          ? fastest_linux_filter_core(*timed.inputs, threads)
-                                          : fastest_linux_score_core(*timed.inputs, threads);
+            const double linux_core = fastest_linux_core(timed.plugin, *timed.inputs, threads);
             if (windows_core.status != "ok") return 1;
             std::cout << (threads == 1 ? "  core alone, one thread:   " : "  core alone, its team:     ")
                       << windows_core.seconds * 1e3 << " ms under wine, " << linux_core * 1e3

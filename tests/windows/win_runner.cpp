@@ -1,10 +1,12 @@
-// win64_runner: the 64-bit Windows test host. Under wine it loads a 64-bit
-// plug-in (TARV_c.mexw64 or bandscore.mexw64) with the stand-in libmx.dll
-// and libmex.dll, calls mexFunction, and reports what happened; or it runs
-// a step of the plug-in's numeric core, built for Windows from the same
-// sources with the same flags, on the same inputs.
+// win_runner: the Windows test host, one source for both widths. Under
+// wine it loads a plug-in of its width (TARV_c.dll, or TARV_c.mexw64 or
+// bandscore.mexw64) with the stand-in libmx.dll and libmex.dll, calls its
+// entry point, and reports what happened; or it runs a step of the plug-in's
+// numeric core, built for Windows from the same sources with the same
+// flags, or the 32-bit filter's reference loop (x87_reference.h), on the
+// same inputs.
 //
-//   win64_runner [OPTION...] PLUGIN OUTPUT REPORT INPUT...
+//   win_runner [OPTION...] PLUGIN OUTPUT REPORT INPUT...
 //
 // The plug-in's file name says which plug-in (or core) it is. Each INPUT is
 // an array file, d:VALUE for a double scalar, or shape:CLASS:D1xD2[xD3...]
@@ -12,6 +14,10 @@
 // double), which only a size check may look at. The result goes to OUTPUT
 // as an array file.
 //
+//   --x87 24|53|64    the x87 precision control every call and run below
+//                     starts with (every exception masked, round to
+//                     nearest); 53 bits, what Windows gives a process,
+//                     unless told
 // Options for calls of the plug-in:
 //   --fail-at K       the K-th "waitbar" or "close" call fails
 //   --time N          N calls instead of three (with --core, N runs of the
@@ -26,7 +32,10 @@
 //                     raises, or returns null. A fourth call without them
 //                     follows; its result goes to OUTPUT and its status to
 //                     "next".
-// Options that run the core instead (nothing is checked: valid inputs only):
+// Options that run something else instead (nothing is checked: valid
+// inputs only):
+//   --reference       the 32-bit filter's reference loop on the filter's
+//                     inputs
 //   --core PATH T     the whole filter or scorer on PATH (plain, baseline,
 //                     avx2, avx512, automatic) with T threads (0: the
 //                     automatic team size)
@@ -45,6 +54,7 @@
 //   blocks N                 mxMalloc blocks the call left, which the host freed
 //   warning IDENTIFIER TEXT  each warning the call issued
 //   unchanged 0|1            the inputs as before the call
+//   x87 BEFORE AFTER         the x87 control word around the call
 //   heap N                   bytes of heap a repeated call leaves in use
 //   call ...                 each "waitbar" and "close" call (call_record.h)
 //   supported 0|1            (--core) whether this processor has the path
@@ -64,9 +74,11 @@
 #include <vector>
 
 #include "call_record.h"
+#include "core_calls.h"
 #include "kernel.h"
 #include "scorer.h"
 #include "test_host.h"
+#include "x87_reference.h"
 
 namespace {
 
@@ -91,6 +103,8 @@ double fastest_of(int runs, Body body) {
 }
 
 struct Options {
+    int precision = 53;
+    bool reference = false;
     int fail_at = 0;
     int timed_calls = 0;
     bool count_threads = false;
@@ -142,74 +156,25 @@ mxArray* read_input(const char* text, std::string* error) {
 }
 
 // --- the cores ------------------------------------------------------------------
-// The inputs decoded as the entry points decode valid ones. The core runs
-// `runs` times on the same buffers; *seconds gets the fastest run.
+// The core runs `runs` times on the same buffers; *seconds gets the fastest
+// run.
 
 mxArray* run_filter_core(const std::vector<mxArray*>& in, const PathChoice& choice, int runs,
                          double* seconds) {
     if (in.size() < 7) return nullptr;
-    const uint32_t rows = static_cast<uint32_t>(mxGetM(in[0]));
-    const uint32_t cols = static_cast<uint32_t>(mxGetN(in[0]));
-    const auto bound = [&](int slot) {
-        return static_cast<uint32_t>(static_cast<int32_t>(mxGetScalar(in[slot])) - 1);
-    };
-    DiffusionParams params{};
-    params.iterations = static_cast<int32_t>(mxGetScalar(in[1]));
-    params.lambda = static_cast<float>(mxGetScalar(in[2]));
-    ReferenceRegion& region = params.region;
-    region.first_row = bound(3);
-    region.last_row = bound(4);
-    region.first_col = bound(5);
-    region.last_col = bound(6);
-    region.count = (region.last_col - region.first_col + 1) * (region.last_row - region.first_row + 1);
-
-    const size_t plane = static_cast<size_t>(rows) * cols;
-    std::vector<int32_t> row_up(rows), row_down(rows), col_left(cols), col_right(cols);
-    const NeighbourTables tables{row_up.data(), row_down.data(), col_left.data(), col_right.data()};
-    build_neighbour_tables(rows, cols, tables);
-    std::vector<float> scratch(5 * plane), work(plane);
-    float* s = scratch.data();
-    const DiffusionScratch planes{s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane};
-    const float* source = static_cast<const float*>(mxGetData(in[0]));
-    const ProgressStep none{nullptr, nullptr};
-    *seconds = fastest_of(runs, [&] {
-        if (choice.path == CpuPath::kPlain)
-            diffuse_reference(source, work.data(), rows, cols, tables, planes, params, none);
-        else
-            diffuse_with(choice, source, work.data(), rows, cols, tables, planes, params, none);
-    });
-    return testhost::make_single(rows, cols, work);
-}
-
-BandScoreParams score_params(const std::vector<mxArray*>& in) {
-    BandScoreParams params{};
-    params.top_offset = mxGetScalar(in[0]);
-    params.bottom_offset = mxGetScalar(in[1]);
-    params.span_mean = mxGetPr(in[3]);
-    params.span_sd = mxGetPr(in[4]);
-    params.top_count = static_cast<int32_t>(mxGetScalar(in[5]));
-    params.bottom_count = static_cast<int32_t>(mxGetScalar(in[6]));
-    params.prior_weight = mxGetScalar(in[7]);
-    params.span_min = mxGetPr(in[8]);
-    params.span_max = mxGetPr(in[9]);
-    return params;
+    FilterCore core(in);
+    *seconds = fastest_of(runs, [&] { core.run(choice); });
+    return testhost::make_single(core.rows, core.cols, core.work);
 }
 
 mxArray* run_score_core(const std::vector<mxArray*>& in, const PathChoice& choice, int runs,
                         double* seconds) {
     if (in.size() < 10) return nullptr;
-    const BandScoreParams params = score_params(in);
-    const int32_t rows = static_cast<int32_t>(mxGetM(in[2]));
-    const int32_t cols = static_cast<int32_t>(mxGetN(in[2]));
-    const size_t dims[3] = {static_cast<size_t>(params.top_count),
-                            static_cast<size_t>(params.bottom_count), static_cast<size_t>(cols)};
+    const ScoreCore core(in);
+    const size_t dims[3] = {static_cast<size_t>(core.params.top_count),
+                            static_cast<size_t>(core.params.bottom_count), static_cast<size_t>(core.cols)};
     mxArray* result = standin_create_array(mxDOUBLE_CLASS, 3, dims, false, false);
-    *seconds = fastest_of(runs, [&] {
-        if (choice.path == CpuPath::kPlain)
-            score_bands_reference(mxGetPr(in[2]), rows, cols, params, mxGetPr(result));
-        else
-            score_bands_with(choice, mxGetPr(in[2]), rows, cols, params, mxGetPr(result));
-    });
+    *seconds = fastest_of(runs, [&] { core.run(choice, mxGetPr(result)); });
     return result;
 }
 
@@ -267,11 +232,31 @@ bool parse_rounding(const char* name, int* mode) {
 
 // --- the call through the plug-in ----------------------------------------------
 
-// The x87 control word of a 64-bit Windows process: every exception masked,
-// round to nearest, 53-bit precision.
-constexpr uint16_t kWindowsX87ControlWord = 0x027f;
+uint16_t x87_control_word() {
+    uint16_t word;
+    __asm__ volatile("fnstcw %0" : "=m"(word));
+    return word;
+}
 
-void set_x87_control_word(uint16_t word) { __asm__ volatile("fldcw %0" : : "m"(word)); }
+// The SSE control and status register, through the instructions: the
+// compiler's builtins for it need SSE code generation, which the 32-bit
+// build leaves off.
+unsigned sse_control() {
+    unsigned csr;
+    __asm__ volatile("stmxcsr %0" : "=m"(csr));
+    return csr;
+}
+
+void set_sse_control(unsigned csr) { __asm__ volatile("ldmxcsr %0" : : "m"(csr)); }
+
+// Every exception masked, round to nearest, and the precision control at
+// 24, 53 or 64 significant bits. (MinGW's start-up code leaves 64 bits; a
+// Windows host process runs at what the system or the host has set.)
+void set_x87_precision(int bits) {
+    const uint16_t field = bits == 24 ? 0x000 : bits == 53 ? 0x200 : 0x300;
+    const uint16_t word = static_cast<uint16_t>(0x07f | field);
+    __asm__ volatile("fldcw %0" : : "m"(word));
+}
 
 // Threads of this process now.
 int process_threads() {
@@ -317,9 +302,11 @@ double call_once(const testhost::Plugin& plugin, const std::vector<mxArray*>& in
     standin_set_interrupt_at(options.interrupt_at);
     standin_set_failing_allocation(options.failing_allocation);
     standin_set_null_allocation(options.null_allocation);
+    const uint16_t control_before = x87_control_word();
     const double start = seconds_now();
     testhost::CallResult result = testhost::call(plugin, 1, inputs);
     const double seconds = seconds_now() - start;
+    const uint16_t control_after = x87_control_word();
     const int threads_after = options.count_threads ? process_threads() : 0;
     standin_clear_functions();
     if (report != nullptr) {
@@ -334,6 +321,7 @@ double call_once(const testhost::Plugin& plugin, const std::vector<mxArray*>& in
         for (const auto& [identifier, text] : result.warnings)
             *report += "warning " + identifier + " " + text + "\n";
         *report += std::string("unchanged ") + (result.inputs_unchanged ? "1" : "0") + "\n";
+        *report += "x87 " + hex_bits(control_before, 4) + " " + hex_bits(control_after, 4) + "\n";
         for (const std::string& call : describe_calls(recorder.calls)) *report += "call " + call + "\n";
         if (options.count_threads)
             *report += "threads " + std::to_string(threads.before) + " " +
@@ -352,9 +340,10 @@ bool write_report(const std::string& path, const std::string& text) {
 
 int usage() {
     fprintf(stderr,
-            "usage: win64_runner [--fail-at K] [--interrupt-at K] [--failing-allocation K] "
-            "[--null-allocation K] [--time N] [--count-threads] [--core PATH THREADS [--rounding MODE] "
-            "[--flush-to-zero]] [--step NAME] PLUGIN OUTPUT REPORT INPUT...\n");
+            "usage: win_runner [--x87 24|53|64] [--fail-at K] [--interrupt-at K] "
+            "[--failing-allocation K] [--null-allocation K] [--time N] [--count-threads] "
+            "[--reference] [--core PATH THREADS [--rounding MODE] [--flush-to-zero]] [--step NAME] "
+            "PLUGIN OUTPUT REPORT INPUT...\n");
     return 2;
 }
 
@@ -371,17 +360,17 @@ int run_core(const Options& options, const std::string& plugin_path,
         result = run_step(options.step, inputs);
     } else {
         const PathChoice choice{options.path, options.threads};
-        const unsigned saved_csr = __builtin_ia32_stmxcsr();
+        const unsigned saved_csr = sse_control();
         fesetround(options.rounding);
-        if (options.flush_to_zero) __builtin_ia32_ldmxcsr(__builtin_ia32_stmxcsr() | 0x8040);
+        if (options.flush_to_zero) set_sse_control(sse_control() | 0x8040);
         const int runs = options.timed_calls > 0 ? options.timed_calls : 1;
         result = is_plugin(plugin_path, "bandscore") ? run_score_core(inputs, choice, runs, &fastest)
                                                      : run_filter_core(inputs, choice, runs, &fastest);
-        __builtin_ia32_ldmxcsr(saved_csr);
+        set_sse_control(saved_csr);
         fesetround(FE_TONEAREST);
     }
     if (result == nullptr || !testhost::write_array_file(output_path, result)) {
-        fprintf(stderr, "win64_runner: no result from the core\n");
+        fprintf(stderr, "win_runner: no result from the core\n");
         return 2;
     }
     mxDestroyArray(result);
@@ -401,7 +390,13 @@ int main(int argc, char** argv) {
     int arg = 1;
     for (; arg < argc && strncmp(argv[arg], "--", 2) == 0; ++arg) {
         const bool has_value = arg + 1 < argc;
-        if (strcmp(argv[arg], "--fail-at") == 0 && has_value) {
+        if (strcmp(argv[arg], "--x87") == 0 && has_value) {
+            options.precision = atoi(argv[++arg]);
+            if (options.precision != 24 && options.precision != 53 && options.precision != 64)
+                return usage();
+        } else if (strcmp(argv[arg], "--reference") == 0) {
+            options.reference = true;
+        } else if (strcmp(argv[arg], "--fail-at") == 0 && has_value) {
             options.fail_at = atoi(argv[++arg]);
         } else if (strcmp(argv[arg], "--time") == 0 && has_value) {
             options.timed_calls = atoi(argv[++arg]);
@@ -437,23 +432,26 @@ int main(int argc, char** argv) {
         std::string error;
         inputs.push_back(read_input(argv[k], &error));
         if (inputs.back() == nullptr) {
-            fprintf(stderr, "win64_runner: %s\n", error.c_str());
+            fprintf(stderr, "win_runner: %s\n", error.c_str());
             return 2;
         }
+    }
+    set_x87_precision(options.precision);
+    if (options.reference) {
+        mxArray* result = x87_reference::filter(inputs);
+        if (result == nullptr || !testhost::write_array_file(output_path, result)) {
+            fprintf(stderr, "win_runner: no reference result\n");
+            return 2;
+        }
+        return write_report(report_path, "status ok\n") ? 0 : 2;
     }
     if (options.core || !options.step.empty())
         return run_core(options, plugin_path, inputs, output_path, report_path);
 
-    // A 64-bit Windows host process runs with the x87 precision control at
-    // 53 bits, the system's default there, not at the 64 bits that MinGW's
-    // start-up code leaves for this runner; the plug-ins do no x87
-    // arithmetic in their kernels, but long double still means the x87.
-    set_x87_control_word(kWindowsX87ControlWord);
-
     std::string error;
     const testhost::Plugin plugin = testhost::load_plugin(plugin_path, &error);
     if (plugin.entry == nullptr) {
-        fprintf(stderr, "win64_runner: %s\n", error.c_str());
+        fprintf(stderr, "win_runner: %s\n", error.c_str());
         return 2;
     }
     std::string report;
