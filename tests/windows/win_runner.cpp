@@ -467,26 +467,32 @@ int main(int argc, char** argv) {
         report += line;
         return write_report(report_path, report) ? 0 : 2;
     }
-    // Three identical calls: the first fills what the stand-in host keeps
+    // Three identical rounds: the first fills what the stand-in host keeps
     // between calls, so any growth of the heap from the second to the third
-    // is the call's own leak. The third is reported; its report text has
-    // room reserved before, so writing it allocates nothing.
+    // is the call's own leak. The third is reported; its report texts have
+    // room reserved before, so writing them allocates nothing. In a failure
+    // mode each failing call is followed by one without failures, which must
+    // work (the host is whole again) and which tidies what the failing call
+    // could not (a progress window an interrupted call left open), so that
+    // every failing call starts from the same state.
+    Options plain = options;
+    plain.interrupt_at = plain.failing_allocation = plain.null_allocation = 0;
+    plain.count_threads = false;
+    std::string next;
     report.reserve(size_t{1} << 20);
-    call_once(plugin, inputs, options, output_path, nullptr);
-    call_once(plugin, inputs, options, output_path, nullptr);
+    next.reserve(size_t{1} << 16);
+    const auto round = [&](std::string* failed_report, std::string* next_report) {
+        call_once(plugin, inputs, options, output_path, failed_report);
+        if (options.failure_mode()) call_once(plugin, inputs, plain, output_path, next_report);
+    };
+    round(nullptr, nullptr);
+    round(nullptr, nullptr);
     const size_t heap_before = testhost::heap_in_use();
-    call_once(plugin, inputs, options, output_path, &report);
+    round(&report, &next);
     const size_t heap_after = testhost::heap_in_use();
     report += "heap " + std::to_string(static_cast<long long>(heap_after) -
                                        static_cast<long long>(heap_before)) + "\n";
-    if (options.failure_mode()) {
-        // The host is whole again: the next call, without failures, works.
-        Options plain = options;
-        plain.interrupt_at = plain.failing_allocation = plain.null_allocation = 0;
-        plain.count_threads = false;
-        std::string next;
-        call_once(plugin, inputs, plain, output_path, &next);
+    if (options.failure_mode())
         report += "next " + next.substr(next.find(' ') + 1, next.find('\n') - next.find(' ') - 1) + "\n";
-    }
     return write_report(report_path, report) ? 0 : 2;
 }

@@ -152,7 +152,11 @@ inline Outcome run_linux_failing(Plugin plugin, const Inputs& inputs, const std:
     else if (mode == "--failing-allocation") standin_set_failing_allocation(k);
     else if (mode == "--null-allocation") standin_set_null_allocation(k);
     else ADD_FAILURE() << "no failure mode " << mode;
-    return run_linux(plugin, inputs);
+    const Outcome outcome = run_linux(plugin, inputs);
+    // As the runner does: a call without failures tidies what the failing
+    // call could not (a progress window an interrupted call left open).
+    run_linux(plugin, inputs);
+    return outcome;
 }
 
 // Runs win_runner.exe under the build's wine loader with `options` on
