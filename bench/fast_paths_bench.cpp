@@ -109,7 +109,7 @@ void filter_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoi
     const ProgressStep progress{kind == FilterRunKind::kProgress ? no_op_progress : nullptr,
                                 nullptr};
     for (auto _ : state) {
-        const bool done =
+        const FilterEnd done =
             choice.path == CpuPath::kPlain
                 ? diffuse_reference(image.source.data(), image.work.data(), rows, cols,
                                     image.tables(), image.planes(), image.params, progress)
