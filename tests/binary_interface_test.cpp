@@ -51,6 +51,7 @@ std::vector<std::string> fields(const std::string& line) {
 struct DynamicSymbol {
     std::string name;  // with its version, as readelf prints it
     bool defined;
+    bool weak;
 };
 
 std::vector<DynamicSymbol> dynamic_symbols(const std::string& path) {
@@ -60,7 +61,7 @@ std::vector<DynamicSymbol> dynamic_symbols(const std::string& path) {
         // Num: Value Size Type Bind Vis Ndx Name
         if (f.size() < 8 || f[0].back() != ':' || f[0] == "Num:") continue;
         if (f[7].empty()) continue;
-        symbols.push_back({f[7], f[6] != "UND"});
+        symbols.push_back({f[7], f[6] != "UND", f[4] == "WEAK"});
     }
     return symbols;
 }
@@ -74,6 +75,9 @@ struct PluginInterface {
 };
 
 class BinaryInterfaceTest : public ::testing::TestWithParam<PluginInterface> {};
+
+// MATLAB's libut answers whether the user has interrupted the call.
+const std::string kInterruptQuery = "utIsInterruptPending";
 
 TEST_P(BinaryInterfaceTest, NeedsExactlyTheHostAndSystemLibrariesInOrder) {
     std::vector<std::string> needed;
@@ -108,20 +112,41 @@ TEST_P(BinaryInterfaceTest, BindsExactlyItsHostOperationsAndNoCxxRuntime) {
             continue;
         }
         // Everything else comes from the C library, libm, or is one of the
-        // weak references every shared object's start-up code makes.
+        // weak references every shared object's start-up code makes, or
+        // the host's interrupt query (below).
         const bool from_glibc = symbol.name.find("@GLIBC_") != std::string::npos;
         const bool startup = name == "__gmon_start__" || name == "_ITM_registerTMCloneTable" ||
                              name == "_ITM_deregisterTMCloneTable";
-        EXPECT_TRUE(from_glibc || startup) << "unexpected binding: " << symbol.name;
+        EXPECT_TRUE(from_glibc || startup || name == kInterruptQuery)
+            << "unexpected binding: " << symbol.name;
         EXPECT_EQ(name.rfind("_Z", 0), std::string::npos) << "C++ runtime symbol: " << symbol.name;
     }
     EXPECT_EQ(host_bound, GetParam().host_operations);
 }
 
-// The operations each plug-in reads its arguments, creates its result and
-// reports with: the size-dependent ones under their 32-bit "_700" names.
-const std::set<std::string> kArgumentChecks = {"mxGetClassID", "mxIsComplex", "mxIsSparse",
-                                               "mxGetNumberOfElements", "mexErrMsgIdAndTxt"};
+// The plug-in finds the host's interrupt query without naming a library:
+// an unversioned weak reference, which the loader leaves null in a host
+// without it. (The needed libraries stay the five above.)
+TEST_P(BinaryInterfaceTest, AsksForTheHostsInterruptByAWeakReference) {
+    size_t found = 0;
+    for (const DynamicSymbol& symbol : dynamic_symbols(GetParam().path)) {
+        if (unversioned(symbol.name) != kInterruptQuery) continue;
+        ++found;
+        EXPECT_FALSE(symbol.defined);
+        EXPECT_TRUE(symbol.weak) << "a strong reference fails to load in a host without libut";
+        EXPECT_EQ(symbol.name, kInterruptQuery) << "bound to a version of a library";
+    }
+    EXPECT_EQ(found, 1u);
+}
+
+// The operations each plug-in checks its arguments and reports with: the
+// size-dependent ones under their 32-bit "_700" names (the dimensions name
+// an argument's size in messages).
+const std::set<std::string> kArgumentChecks = {
+    "mxGetClassID",        "mxIsComplex",
+    "mxIsSparse",          "mxGetNumberOfElements",
+    "mxGetDimensions_700", "mxGetNumberOfDimensions_700",
+    "mexErrMsgIdAndTxt"};
 
 std::set<std::string> with_checks(std::set<std::string> operations) {
     operations.insert(kArgumentChecks.begin(), kArgumentChecks.end());
@@ -135,11 +160,10 @@ INSTANTIATE_TEST_SUITE_P(
                         with_checks({"mxCreateNumericMatrix_700", "mxCreateDoubleMatrix_700",
                                      "mxGetPr", "mxGetScalar", "mxGetM", "mxGetN",
                                      "mxCreateString", "mexCallMATLABWithTrap", "mxDestroyArray",
-                                     "mxMalloc", "mxFree", "mxGetNumberOfDimensions_700",
-                                     "mexWarnMsgIdAndTxt"})},
+                                     "mxMalloc", "mxFree", "mexWarnMsgIdAndTxt"})},
         PluginInterface{"bandscore", BANDSCORE_PLUGIN,
-                        with_checks({"mxDuplicateArray", "mxGetDimensions_700", "mxGetPr",
-                                     "mxCreateNumericArray_700"})}),
+                        with_checks({"mxDuplicateArray", "mxGetPr", "mxCreateNumericArray_700",
+                                     "mxDestroyArray"})}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BinaryInterfaceTest, FilterTakesItsMathFromLibmAndItsMemoryFromTheHost) {
