@@ -167,5 +167,13 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
     if (plhs[0] == nullptr)
         raise_error("bandscore:outOfMemory", "out of memory for the %d x %d x %d result",
                     dims[0], dims[1], dims[2]);
-    score_bands(image, args.rows, args.cols, args.params, mxGetPr(plhs[0]));
+    HostInterruptQuery query = host_interrupt_query();
+    const InterruptCheck interrupt{query.pending != nullptr ? host_interrupt_pending : nullptr,
+                                   &query, 0};
+    if (!score_bands(image, args.rows, args.cols, args.params, mxGetPr(plhs[0]), interrupt)) {
+        mxDestroyArray(plhs[0]);
+        plhs[0] = nullptr;
+        host_leave_interrupted("bandscore:interrupted",
+                               "interrupted by the user (Ctrl-C); bandscore returns no result");
+    }
 }

@@ -74,15 +74,19 @@ bool admissible_rows_in_image(int32_t rows, int32_t cols, const BandScoreParams&
     return true;
 }
 
-void score_bands_reference(const double* image, int32_t rows, int32_t cols,
-                           const BandScoreParams& params, double* scores) {
+bool score_bands_reference(const double* image, int32_t rows, int32_t cols,
+                           const BandScoreParams& params, double* scores,
+                           InterruptCheck interrupt) {
     const int32_t A = params.top_count;
     const int32_t B = params.bottom_count;
-    if (A <= 0 || B <= 0) return;
+    if (A <= 0 || B <= 0) return true;
+    InterruptPoll poll(interrupt, kScoreWorkBetweenChecks);
     for (int32_t c = 0; c < cols; ++c) {
         const double* column = image + rows * c;
         for (int32_t a = 0; a < A; ++a) {
             const int32_t top = candidate_row(a, params.top_offset);
+            // A cell's span term (its exp) costs about as much as 16 rows.
+            uint64_t work = 16 * static_cast<uint64_t>(B);
             for (int32_t b = 0; b < B; ++b) {
                 const int32_t bottom = candidate_row(b, params.bottom_offset);
                 const int32_t span = bottom - top;
@@ -97,7 +101,10 @@ void score_bands_reference(const double* image, int32_t rows, int32_t cols,
                 for (int32_t r = top; r <= bottom; ++r) sum = sum + column[r];
                 cell = span_prior(s, params.span_mean[c], params.span_sd[c], params.prior_weight) +
                        sum / static_cast<double>(span + 1);
+                if (span >= 0) work += static_cast<uint64_t>(span) + 1;
             }
+            if (poll.after(work)) return false;
         }
     }
+    return true;
 }

@@ -17,6 +17,7 @@
 #include <stdint.h>
 
 #include "instruction_sets.h"
+#include "interrupt_check.h"
 
 constexpr double kInadmissibleScore = -999999.0;
 
@@ -52,24 +53,37 @@ bool candidate_rows_in_range(int32_t cols, const BandScoreParams& params, BandPa
 bool admissible_rows_in_image(int32_t rows, int32_t cols, const BandScoreParams& params,
                               BandPair* offending);
 
+// The interrupt check is asked once about this much work has been done
+// since it was last asked, counting one unit (its unit of work here) for
+// each row added to a sum (some 1.5 ns): every 10 to 30 ms.
+constexpr uint64_t kScoreWorkBetweenChecks = uint64_t{1} << 24;
+
 // Fills all A * B * cols cells. Requires both checks above to pass and
 // A * B * cols < 2^31 and rows * cols < 2^31. Takes the fastest path this
-// machine has (score_bands_with and kAutomaticPath).
-void score_bands(const double* image, int32_t rows, int32_t cols, const BandScoreParams& params,
-                 double* scores);
+// machine has (score_bands_with and kAutomaticPath). Returns false if the
+// interrupt check (asked on the calling thread, kScoreWorkBetweenChecks)
+// stopped it, with some cells not written.
+bool score_bands(const double* image, int32_t rows, int32_t cols, const BandScoreParams& params,
+                 double* scores, InterruptCheck interrupt = kNoInterruptCheck);
 
 // The same on the path `choice` names; every path gives the bits of
 // score_bands_reference. The fast paths write the cells in storage order,
 // carry each top's sum from one bottom to the next (the same additions in
 // the same order) and take the span term once per span and column; they
 // fall back to the plain loop if their few buffers cannot be allocated.
-void score_bands_with(const PathChoice& choice, const double* image, int32_t rows, int32_t cols,
-                      const BandScoreParams& params, double* scores);
+// With an interrupt check, the team scores the columns in rounds of about
+// kScoreWorkBetweenChecks a thread, and the calling thread asks between
+// rounds while the others wait at the team barrier.
+bool score_bands_with(const PathChoice& choice, const double* image, int32_t rows, int32_t cols,
+                      const BandScoreParams& params, double* scores,
+                      InterruptCheck interrupt = kNoInterruptCheck);
 
 // The plain loop: every cell summed afresh from its top row, cells visited
-// b fastest. It defines every result bit.
-void score_bands_reference(const double* image, int32_t rows, int32_t cols,
-                           const BandScoreParams& params, double* scores);
+// b fastest. It defines every result bit. The interrupt check is asked
+// between tops.
+bool score_bands_reference(const double* image, int32_t rows, int32_t cols,
+                           const BandScoreParams& params, double* scores,
+                           InterruptCheck interrupt = kNoInterruptCheck);
 
 // Steps of the plain loop that the fast paths share.
 // Candidate row `index` of a run starting at `offset`: the sum truncated

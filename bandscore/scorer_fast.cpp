@@ -17,15 +17,18 @@
 //   once per span and column.
 //
 // Vectors hold several tops of one bottom; threads take blocks of columns.
+// A call that the caller may interrupt goes through the columns in rounds
+// of bounded work, each split into blocks, and the calling thread asks the
+// interrupt check between rounds while the others wait at the barrier.
 #include <stdlib.h>
 
 #include "scorer.h"
 
 #if !FAST_PATHS_AVAILABLE
 
-void score_bands_with(const PathChoice&, const double* image, int32_t rows, int32_t cols,
-                      const BandScoreParams& params, double* scores) {
-    score_bands_reference(image, rows, cols, params, scores);
+bool score_bands_with(const PathChoice&, const double* image, int32_t rows, int32_t cols,
+                      const BandScoreParams& params, double* scores, InterruptCheck interrupt) {
+    return score_bands_reference(image, rows, cols, params, scores, interrupt);
 }
 
 #else
@@ -95,7 +98,8 @@ struct Lanes<1> : Vector<double, 1> {
     }
 };
 
-// What the members of one scoring call share.
+// What the members of one scoring call share. `interrupted` is written by
+// member 0 between two team barriers and read after the second.
 struct ScoreCall {
     const double* image;
     int32_t rows;
@@ -107,6 +111,9 @@ struct ScoreCall {
     int32_t span_low;        // the smallest span of any pair
     int32_t span_count;      // spans span_low .. span_low + span_count - 1
     double* member_memory;   // per member: A sums, then span_count span terms
+    int32_t round_columns;   // columns of one round; all of them in one round
+    InterruptCheck interrupt;
+    bool interrupted;
 };
 
 template <int W>
@@ -162,64 +169,98 @@ ALWAYS_INLINE void score_run(double* cells, const double* sums, const double* to
     }
 }
 
+// Column c's cells, with a member's A sums and span_count span terms.
 template <int W>
-ALWAYS_INLINE void score_member(void* context, const TeamMember& member) {
-    const ScoreCall& call = *static_cast<const ScoreCall*>(context);
+ALWAYS_INLINE void score_column(const ScoreCall& call, int32_t c, double* sums, double* terms) {
     const BandScoreParams& params = call.params;
     const int32_t A = params.top_count;
     const int32_t B = params.bottom_count;
-    double* sums = call.member_memory +
-                   static_cast<size_t>(member.index) * (static_cast<size_t>(A) + call.span_count);
-    double* terms = sums + A;
-    const int32_t first =
-        static_cast<int32_t>(static_cast<int64_t>(call.cols) * member.index / member.count);
-    const int32_t end =
-        static_cast<int32_t>(static_cast<int64_t>(call.cols) * (member.index + 1) / member.count);
     const double* tops = call.tops;
-    for (int32_t c = first; c < end; ++c) {
-        const double* column = call.image + static_cast<size_t>(call.rows) * c;
-        double* plane = call.scores + static_cast<size_t>(A) * B * c;
-        const double span_min = params.span_min[c];
-        const double span_max = params.span_max[c];
-        // A pair is admissible unless span_min > span or span > span_max; a
-        // NaN limit excludes nothing.
-        for (int32_t k = 0; k < call.span_count; ++k) {
-            const double s = static_cast<double>(call.span_low + k);
-            terms[k] =
-                span_min > s || s > span_max
-                    ? 0.0
-                    : span_prior(s, params.span_mean[c], params.span_sd[c], params.prior_weight);
-        }
-        int32_t begin = 0;         // first top whose span is not above span_max
-        int32_t reach = 0;         // first top whose span is below span_min
-        int32_t previous_end = 0;  // end of the previous bottom's run
-        for (int32_t b = 0; b < B; ++b) {
-            const int32_t bottom = call.bottoms[b];
-            const double bottom_row = static_cast<double>(bottom);
-            while (begin < A && bottom_row - tops[begin] > span_max) ++begin;
-            while (reach < A && !(span_min > bottom_row - tops[reach])) ++reach;
-            const int32_t finish = reach > begin ? reach : begin;
-            double* cells = plane + static_cast<size_t>(A) * b;
-
-            // Tops still in the run take the new rows; tops entering it sum
-            // their rows from the top.
-            const int32_t kept = previous_end > begin ? previous_end : begin;
-            if (b > 0)
-                extend_sums<W>(sums, tops, begin, kept, column, call.bottoms[b - 1] + 1, bottom);
-            for (int32_t a = kept; a < finish; ++a) {
-                double sum = 0.0;
-                for (int32_t r = static_cast<int32_t>(tops[a]); r <= bottom; ++r)
-                    sum = sum + column[r];
-                sums[a] = sum;
-            }
-            previous_end = finish;
-
-            fill<W>(cells, 0, begin, kInadmissibleScore);
-            score_run<W>(cells, sums, tops, begin, finish, bottom_row, terms,
-                         static_cast<double>(call.span_low));
-            fill<W>(cells, finish, A, kInadmissibleScore);
-        }
+    const double* column = call.image + static_cast<size_t>(call.rows) * c;
+    double* plane = call.scores + static_cast<size_t>(A) * B * c;
+    const double span_min = params.span_min[c];
+    const double span_max = params.span_max[c];
+    // A pair is admissible unless span_min > span or span > span_max; a
+    // NaN limit excludes nothing.
+    for (int32_t k = 0; k < call.span_count; ++k) {
+        const double s = static_cast<double>(call.span_low + k);
+        terms[k] =
+            span_min > s || s > span_max
+                ? 0.0
+                : span_prior(s, params.span_mean[c], params.span_sd[c], params.prior_weight);
     }
+    int32_t begin = 0;         // first top whose span is not above span_max
+    int32_t reach = 0;         // first top whose span is below span_min
+    int32_t previous_end = 0;  // end of the previous bottom's run
+    for (int32_t b = 0; b < B; ++b) {
+        const int32_t bottom = call.bottoms[b];
+        const double bottom_row = static_cast<double>(bottom);
+        while (begin < A && bottom_row - tops[begin] > span_max) ++begin;
+        while (reach < A && !(span_min > bottom_row - tops[reach])) ++reach;
+        const int32_t finish = reach > begin ? reach : begin;
+        double* cells = plane + static_cast<size_t>(A) * b;
+
+        // Tops still in the run take the new rows; tops entering it sum
+        // their rows from the top.
+        const int32_t kept = previous_end > begin ? previous_end : begin;
+        if (b > 0)
+            extend_sums<W>(sums, tops, begin, kept, column, call.bottoms[b - 1] + 1, bottom);
+        for (int32_t a = kept; a < finish; ++a) {
+            double sum = 0.0;
+            for (int32_t r = static_cast<int32_t>(tops[a]); r <= bottom; ++r)
+                sum = sum + column[r];
+            sums[a] = sum;
+        }
+        previous_end = finish;
+
+        fill<W>(cells, 0, begin, kInadmissibleScore);
+        score_run<W>(cells, sums, tops, begin, finish, bottom_row, terms,
+                     static_cast<double>(call.span_low));
+        fill<W>(cells, finish, A, kInadmissibleScore);
+    }
+}
+
+template <int W>
+ALWAYS_INLINE void score_member(void* context, const TeamMember& member) {
+    ScoreCall& call = *static_cast<ScoreCall*>(context);
+    double* sums = call.member_memory + static_cast<size_t>(member.index) *
+                                            (static_cast<size_t>(call.params.top_count) +
+                                             static_cast<size_t>(call.span_count));
+    double* terms = sums + call.params.top_count;
+    for (int32_t start = 0; start < call.cols; start += call.round_columns) {
+        const int64_t count = call.cols - start < call.round_columns ? call.cols - start
+                                                                     : call.round_columns;
+        const int32_t first = start + static_cast<int32_t>(count * member.index / member.count);
+        const int32_t end = start + static_cast<int32_t>(count * (member.index + 1) / member.count);
+        for (int32_t c = first; c < end; ++c) score_column<W>(call, c, sums, terms);
+        if (start + count == call.cols) break;
+        team_wait(member);
+        if (member.index == 0 && call.interrupt.pending(call.interrupt.context))
+            call.interrupted = true;
+        team_wait(member);
+        if (call.interrupted) return;
+    }
+}
+
+// Columns of a round of about the interrupt check's work between questions
+// for each of `threads` members, at least a column each; all columns
+// without an interrupt check. The work of a column is estimated from above, counting
+// as one unit a row added to a sum (every top adds at most span_high + 1
+// rows), as 16 a span term (an exp) and as half a unit a cell.
+int32_t round_columns(int32_t A, int32_t B, int32_t rows, int32_t cols, int32_t span_high,
+                      int64_t span_count, int32_t threads, InterruptCheck interrupt) {
+    if (interrupt.pending == nullptr) return cols;
+    const uint64_t round_work = interrupt.work_between_questions != 0
+                                    ? interrupt.work_between_questions
+                                    : kScoreWorkBetweenChecks;
+    const int64_t rows_a_top = span_high < 0 ? 0 : (span_high < rows ? span_high + 1 : rows);
+    const uint64_t column_work = static_cast<uint64_t>(A) * (static_cast<uint64_t>(B) / 2 +
+                                                             static_cast<uint64_t>(rows_a_top)) +
+                                 16 * static_cast<uint64_t>(span_count) + 1;
+    uint64_t columns = round_work / column_work;
+    if (columns < 1) columns = 1;
+    columns *= static_cast<uint64_t>(threads);
+    return columns < static_cast<uint64_t>(cols) ? static_cast<int32_t>(columns) : cols;
 }
 
 struct ScoreKernel {
@@ -231,16 +272,14 @@ struct ScoreKernel {
 
 }  // namespace
 
-void score_bands_with(const PathChoice& choice, const double* image, int32_t rows, int32_t cols,
-                      const BandScoreParams& params, double* scores) {
+bool score_bands_with(const PathChoice& choice, const double* image, int32_t rows, int32_t cols,
+                      const BandScoreParams& params, double* scores, InterruptCheck interrupt) {
     const int32_t A = params.top_count;
     const int32_t B = params.bottom_count;
     const CpuPath path = resolve_cpu_path(choice.path);
-    if (path == CpuPath::kPlain || !cpu_path_supported(path)) {
-        score_bands_reference(image, rows, cols, params, scores);
-        return;
-    }
-    if (A <= 0 || B <= 0 || cols <= 0) return;
+    if (path == CpuPath::kPlain || !cpu_path_supported(path))
+        return score_bands_reference(image, rows, cols, params, scores, interrupt);
+    if (A <= 0 || B <= 0 || cols <= 0) return true;
 
     int32_t threads = threads_for(choice.threads, static_cast<uint64_t>(A) * B * cols, kSmallVolume);
     if (threads > cols) threads = cols;
@@ -260,26 +299,35 @@ void score_bands_with(const PathChoice& choice, const double* image, int32_t row
         free(tops);
         free(bottoms);
         free(member_memory);
-        score_bands_reference(image, rows, cols, params, scores);
-        return;
+        return score_bands_reference(image, rows, cols, params, scores, interrupt);
     }
     for (int32_t a = 0; a < A; ++a)
         tops[a] = static_cast<double>(candidate_row(a, params.top_offset));
     for (int32_t b = 0; b < B; ++b) bottoms[b] = candidate_row(b, params.bottom_offset);
 
-    ScoreCall call{image,        rows,     cols,
-                   params,       scores,   tops,
-                   bottoms,      span_low, static_cast<int32_t>(span_count),
-                   member_memory};
+    ScoreCall call{image,
+                   rows,
+                   cols,
+                   params,
+                   scores,
+                   tops,
+                   bottoms,
+                   span_low,
+                   static_cast<int32_t>(span_count),
+                   member_memory,
+                   round_columns(A, B, rows, cols, span_high, span_count, threads, interrupt),
+                   interrupt,
+                   false};
     run_team(threads, TeamBodies<ScoreKernel>::for_path(path), &call);
     free(tops);
     free(bottoms);
     free(member_memory);
+    return !call.interrupted;
 }
 
 #endif
 
-void score_bands(const double* image, int32_t rows, int32_t cols, const BandScoreParams& params,
-                 double* scores) {
-    score_bands_with(kAutomaticPath, image, rows, cols, params, scores);
+bool score_bands(const double* image, int32_t rows, int32_t cols, const BandScoreParams& params,
+                 double* scores, InterruptCheck interrupt) {
+    return score_bands_with(kAutomaticPath, image, rows, cols, params, scores, interrupt);
 }

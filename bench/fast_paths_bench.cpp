@@ -96,9 +96,14 @@ enum class FilterRunKind {
     kWhole,     // exponential, iterations and logarithm
     kLibmOnly,  // no iteration: the exponential and the logarithm alone
     kProgress,  // with a progress step, which runs the iterations one team each
+    kInterruptCheck,  // with an interrupt check that never stops, asked as the plug-ins ask
 };
 
 bool no_op_progress(void*, int32_t) { return true; }
+
+// What a host without an interrupt pending answers.
+bool never_interrupted(void*) { return false; }
+constexpr InterruptCheck kNeverInterrupted{never_interrupted, nullptr, 0};
 
 void filter_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoice choice,
                  FilterRunKind kind = FilterRunKind::kWhole) {
@@ -108,13 +113,16 @@ void filter_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoi
     if (kind == FilterRunKind::kLibmOnly) image.params.iterations = 0;
     const ProgressStep progress{kind == FilterRunKind::kProgress ? no_op_progress : nullptr,
                                 nullptr};
+    const InterruptCheck interrupt =
+        kind == FilterRunKind::kInterruptCheck ? kNeverInterrupted : kNoInterruptCheck;
     for (auto _ : state) {
-        const bool done =
+        const FilterEnd done =
             choice.path == CpuPath::kPlain
                 ? diffuse_reference(image.source.data(), image.work.data(), rows, cols,
-                                    image.tables(), image.planes(), image.params, progress)
+                                    image.tables(), image.planes(), image.params, progress,
+                                    interrupt)
                 : diffuse_with(choice, image.source.data(), image.work.data(), rows, cols,
-                               image.tables(), image.planes(), image.params, progress);
+                               image.tables(), image.planes(), image.params, progress, interrupt);
         benchmark::DoNotOptimize(done);
         benchmark::ClobberMemory();
     }
@@ -246,15 +254,17 @@ struct ScoreVolume {
     double cells() const { return static_cast<double>(scores.size()); }
 };
 
-void score_case(benchmark::State& state, int32_t count, PathChoice choice) {
+void score_case(benchmark::State& state, int32_t count, PathChoice choice,
+                bool interrupt_check = false) {
     ScoreVolume volume(count);
+    const InterruptCheck interrupt = interrupt_check ? kNeverInterrupted : kNoInterruptCheck;
     for (auto _ : state) {
         if (choice.path == CpuPath::kPlain)
             score_bands_reference(volume.image.data(), volume.rows, volume.cols, volume.params,
-                                  volume.scores.data());
+                                  volume.scores.data(), interrupt);
         else
             score_bands_with(choice, volume.image.data(), volume.rows, volume.cols, volume.params,
-                             volume.scores.data());
+                             volume.scores.data(), interrupt);
         benchmark::ClobberMemory();
     }
     state.counters["units"] = volume.cells();
@@ -462,6 +472,10 @@ void register_cases() {
         add(group + std::string(cpu_path_name(best)) + "_2t_progress", [=](benchmark::State& s) {
             filter_case(s, rows, cols, {best, 2}, FilterRunKind::kProgress);
         });
+        add(group + std::string(cpu_path_name(best)) + "_2t_interrupt_check",
+            [=](benchmark::State& s) {
+                filter_case(s, rows, cols, {best, 2}, FilterRunKind::kInterruptCheck);
+            });
         add(group + "automatic", [=](benchmark::State& s) {
             filter_case(s, rows, cols, kAutomaticPath);
         });
@@ -497,6 +511,8 @@ void register_cases() {
         add(group + std::string(cpu_path_name(best)) + "_2t", [=](benchmark::State& s) {
             score_case(s, count, {best, 2});
         });
+        add(group + std::string(cpu_path_name(best)) + "_2t_interrupt_check",
+            [=](benchmark::State& s) { score_case(s, count, {best, 2}, true); });
         add(group + "automatic", [=](benchmark::State& s) {
             score_case(s, count, kAutomaticPath);
         });

@@ -21,9 +21,9 @@ set(PARALLEL_SOURCES
 # Each plug-in: its numeric core (which never sees a host header) and its
 # entry point.
 set(TARV_c_CORE_SOURCES diffusion/kernel.cpp diffusion/kernel_fast.cpp)
-set(TARV_c_ENTRY_SOURCES diffusion/TARV_c.cpp diffusion/progress_bar.cpp)
+set(TARV_c_ENTRY_SOURCES diffusion/TARV_c.cpp diffusion/progress_bar.cpp host/host_interrupt.cpp)
 set(bandscore_CORE_SOURCES bandscore/scorer.cpp bandscore/scorer_fast.cpp)
-set(bandscore_ENTRY_SOURCES bandscore/bandscore.cpp)
+set(bandscore_ENTRY_SOURCES bandscore/bandscore.cpp host/host_interrupt.cpp)
 foreach(plugin TARV_c bandscore)
   set(${plugin}_SOURCES ${${plugin}_ENTRY_SOURCES} ${${plugin}_CORE_SOURCES} ${PARALLEL_SOURCES})
 endforeach()
@@ -33,8 +33,8 @@ set(PLUGIN_HEADERS
   host/host_api.h host/mex_host.h host/arguments.h host/oldest_glibc.h
   diffusion/kernel.h diffusion/precision.h diffusion/progress_bar.h
   bandscore/scorer.h
-  parallel/instruction_sets.h parallel/worker_team.h parallel/team_gate.h parallel/cpu_quota.h
-  parallel/vector_lanes.h)
+  parallel/instruction_sets.h parallel/interrupt_check.h parallel/worker_team.h
+  parallel/team_gate.h parallel/cpu_quota.h parallel/vector_lanes.h)
 
 # The flags that decide the bits: no contraction of a product and a sum
 # into a fused multiply-add. Never add -ffast-math or -Ofast.

@@ -419,20 +419,26 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
 
     BarStep bar_step{&bar, args.params.iterations};
     ProgressStep progress{nullptr, nullptr};
-    bool completed = true;
+    FilterEnd end = FilterEnd::kCompleted;
     if (args.show_progress) {
         progress = ProgressStep{advance_bar_step, &bar_step};
-        completed = open_bar(&bar);
+        if (!open_bar(&bar)) end = FilterEnd::kCancelled;
     }
-    if (completed)
-        completed = diffuse_planned(plan, args.source, work, args.rows, args.cols, memory.tables,
-                                    memory.scratch, args.params, progress);
+    HostInterruptQuery query = host_interrupt_query();
+    const InterruptCheck interrupt{query.pending != nullptr ? host_interrupt_pending : nullptr,
+                                   &query, 0};
+    if (end == FilterEnd::kCompleted)
+        end = diffuse_planned(plan, args.source, work, args.rows, args.cols, memory.tables,
+                              memory.scratch, args.params, progress, interrupt);
 
     free_call_memory(&memory);
     close_bar(&bar);
-    if (!completed) {
+    if (end != FilterEnd::kCompleted) {
         mxDestroyArray(plhs[0]);
         plhs[0] = nullptr;
+        if (end == FilterEnd::kInterrupted)
+            host_leave_interrupted("TARV_c:interrupted",
+                                   "interrupted by the user (Ctrl-C); TARV_c returns no result");
         raise_error("TARV_c:cancelled",
                     "the progress bar could not be shown (was its window closed?); filtering "
                     "cancelled");

@@ -123,20 +123,23 @@ void take_logarithms(float* work, uint32_t begin, uint32_t end) {
     for (uint32_t k = begin; k < end; ++k) work[k] = log_pixel(work[k]);
 }
 
-bool diffuse_reference(const float* source, float* work, uint32_t rows, uint32_t cols,
-                       const NeighbourTables& tables, const DiffusionScratch& scratch,
-                       const DiffusionParams& params, ProgressStep progress) {
+FilterEnd diffuse_reference(const float* source, float* work, uint32_t rows, uint32_t cols,
+                            const NeighbourTables& tables, const DiffusionScratch& scratch,
+                            const DiffusionParams& params, ProgressStep progress,
+                            InterruptCheck interrupt) {
     const uint32_t count = rows * cols;
     exponentiate_pixels(source, work, 0, count);
 
+    InterruptPoll poll(interrupt, kPixelsBetweenChecks);
     for (int32_t iteration = 0; iteration < params.iterations; ++iteration) {
         const ReferenceStatistic statistic = reference_statistic(work, rows, params.region);
         coefficient_pass(work, rows, cols, tables, scratch, statistic.q0);
         update_pass(work, rows, cols, tables, scratch, params.lambda);
         if (progress.advance != nullptr && !progress.advance(progress.context, iteration))
-            return false;
+            return FilterEnd::kCancelled;
+        if (iteration + 1 < params.iterations && poll.after(count)) return FilterEnd::kInterrupted;
     }
 
     take_logarithms(work, 0, count);
-    return true;
+    return FilterEnd::kCompleted;
 }

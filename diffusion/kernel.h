@@ -12,6 +12,7 @@
 #include <stdint.h>
 
 #include "instruction_sets.h"
+#include "interrupt_check.h"
 
 // Neighbour tables: row_up and row_down have `rows` entries, col_left and
 // col_right have `cols` entries.
@@ -57,6 +58,20 @@ struct ProgressStep {
     void* context;
 };
 
+// How a filter run ended.
+enum class FilterEnd {
+    kCompleted,    // `work` holds the result
+    kCancelled,    // the progress step stopped it; `work` holds no meaningful result
+    kInterrupted,  // the interrupt check stopped it; likewise
+};
+
+// The interrupt check is asked between two iterations once this many
+// pixel-iterations (its unit of work here) have run since it was last
+// asked, so after every iteration of an image of this size or more: some
+// 5 ms of one thread of the fast paths, 30 to 60 ms of the plain loops. An
+// iteration itself is never cut short, and no question follows the last.
+constexpr uint64_t kPixelsBetweenChecks = uint64_t{1} << 22;
+
 // The conductance as stored: below 0 becomes +0, above 1 becomes 1. NaN
 // fails both tests and is kept, and so is -0.
 inline float clamp_coefficient(float c) { return c < 0.0f ? 0.0f : (c > 1.0f ? 1.0f : c); }
@@ -64,13 +79,15 @@ inline float clamp_coefficient(float c) { return c < 0.0f ? 0.0f : (c > 1.0f ? 1
 void build_neighbour_tables(uint32_t rows, uint32_t cols, const NeighbourTables& tables);
 
 // Filters `source` (log intensities) into `work` (same size): exponentiate,
-// run the iterations, take the logarithm. `progress.advance` may be null.
-// Returns false if the progress step stopped the filter, in which case
-// `work` holds no meaningful result. Takes the fastest path this machine
-// has (diffuse_with and kAutomaticPath).
-bool diffuse(const float* source, float* work, uint32_t rows, uint32_t cols,
-             const NeighbourTables& tables, const DiffusionScratch& scratch,
-             const DiffusionParams& params, ProgressStep progress);
+// run the iterations, take the logarithm. `progress.advance` and
+// `interrupt.pending` may be null; the progress step runs after every
+// iteration, the interrupt check as kPixelsBetweenChecks says, on the
+// calling thread. Takes the fastest path this machine has (diffuse_with and
+// kAutomaticPath).
+FilterEnd diffuse(const float* source, float* work, uint32_t rows, uint32_t cols,
+                  const NeighbourTables& tables, const DiffusionScratch& scratch,
+                  const DiffusionParams& params, ProgressStep progress,
+                  InterruptCheck interrupt = kNoInterruptCheck);
 
 // How one filter call runs: its path (never kAutomatic), its team size and
 // the columns of `rows` floats each scratch plane must hold for it (all
@@ -92,22 +109,27 @@ FilterPlan plan_filter(const PathChoice& choice, uint32_t rows, uint32_t cols);
 // them. Every plan gives the bits of diffuse_reference (a NaN's sign bit
 // aside: it depends on the order of operands, which vectors may change).
 // The progress step runs on the calling thread with no worker alive, so it
-// may call into a host that does not return from such a call.
-bool diffuse_planned(const FilterPlan& plan, const float* source, float* work, uint32_t rows,
-                     uint32_t cols, const NeighbourTables& tables, const DiffusionScratch& scratch,
-                     const DiffusionParams& params, ProgressStep progress);
+// may call into a host that does not return from such a call. The
+// interrupt check runs on the calling thread while the workers wait at the
+// team barrier; the team ends when it says stop.
+FilterEnd diffuse_planned(const FilterPlan& plan, const float* source, float* work, uint32_t rows,
+                          uint32_t cols, const NeighbourTables& tables,
+                          const DiffusionScratch& scratch, const DiffusionParams& params,
+                          ProgressStep progress, InterruptCheck interrupt = kNoInterruptCheck);
 
 // The same for the path `choice` names, with full scratch planes; tables
 // other than the standard ones take the plain loops.
-bool diffuse_with(const PathChoice& choice, const float* source, float* work, uint32_t rows,
-                  uint32_t cols, const NeighbourTables& tables, const DiffusionScratch& scratch,
-                  const DiffusionParams& params, ProgressStep progress);
+FilterEnd diffuse_with(const PathChoice& choice, const float* source, float* work, uint32_t rows,
+                       uint32_t cols, const NeighbourTables& tables,
+                       const DiffusionScratch& scratch, const DiffusionParams& params,
+                       ProgressStep progress, InterruptCheck interrupt = kNoInterruptCheck);
 
 // The plain loops: two passes per iteration through the five scratch
 // planes. They define every result bit.
-bool diffuse_reference(const float* source, float* work, uint32_t rows, uint32_t cols,
-                       const NeighbourTables& tables, const DiffusionScratch& scratch,
-                       const DiffusionParams& params, ProgressStep progress);
+FilterEnd diffuse_reference(const float* source, float* work, uint32_t rows, uint32_t cols,
+                            const NeighbourTables& tables, const DiffusionScratch& scratch,
+                            const DiffusionParams& params, ProgressStep progress,
+                            InterruptCheck interrupt = kNoInterruptCheck);
 
 // Steps of the plain loops that the fast paths share.
 // q0 of the reference region: the serial row-by-row sum over `work`.

@@ -16,7 +16,10 @@
 // copies the old columns it needs from its neighbours' blocks (the halo),
 // then all threads sweep at once. The reference statistic is taken by the
 // calling thread; the progress step and every call into the caller run
-// between teams, with no worker alive.
+// between teams, with no worker alive. The interrupt check runs on the
+// calling thread at the start of an iteration, before the team barrier
+// that the workers wait at after copying their halos; when it says stop,
+// every member leaves at that barrier.
 #include "kernel.h"
 
 #if !FAST_PATHS_AVAILABLE
@@ -25,16 +28,20 @@ FilterPlan plan_filter(const PathChoice&, uint32_t, uint32_t cols) {
     return FilterPlan{CpuPath::kPlain, 1, cols};
 }
 
-bool diffuse_planned(const FilterPlan&, const float* source, float* work, uint32_t rows,
-                     uint32_t cols, const NeighbourTables& tables, const DiffusionScratch& scratch,
-                     const DiffusionParams& params, ProgressStep progress) {
-    return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress);
+FilterEnd diffuse_planned(const FilterPlan&, const float* source, float* work, uint32_t rows,
+                          uint32_t cols, const NeighbourTables& tables,
+                          const DiffusionScratch& scratch, const DiffusionParams& params,
+                          ProgressStep progress, InterruptCheck interrupt) {
+    return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress,
+                             interrupt);
 }
 
-bool diffuse_with(const PathChoice&, const float* source, float* work, uint32_t rows, uint32_t cols,
-                  const NeighbourTables& tables, const DiffusionScratch& scratch,
-                  const DiffusionParams& params, ProgressStep progress) {
-    return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress);
+FilterEnd diffuse_with(const PathChoice&, const float* source, float* work, uint32_t rows,
+                       uint32_t cols, const NeighbourTables& tables,
+                       const DiffusionScratch& scratch, const DiffusionParams& params,
+                       ProgressStep progress, InterruptCheck interrupt) {
+    return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress,
+                             interrupt);
 }
 
 #else
@@ -263,8 +270,8 @@ bool standard_tables(uint32_t rows, uint32_t cols, const NeighbourTables& tables
 }
 
 // What the members of one team share: the call's data and the part of the
-// filter this team runs. q0 is written by member 0 before a team barrier
-// and read after it.
+// filter this team runs. q0 and interrupted are written by member 0 before
+// a team barrier and read after it.
 struct FilterCall {
     const float* source;
     float* work;
@@ -277,7 +284,10 @@ struct FilterCall {
     int32_t first_iteration;   // then iterations first .. end - 1
     int32_t end_iteration;
     bool take_logarithms;      // and last the logarithm
+    InterruptCheck interrupt;  // asked every check_every iterations of the team
+    int32_t check_every;
     float q0;
+    bool interrupted;
 };
 
 // Scratch column `slot`, counting through the five planes in turn.
@@ -325,13 +335,20 @@ ALWAYS_INLINE void filter_member(void* context, const TeamMember& member) {
     if (call.first_iteration < call.end_iteration) team_wait(member);
 
     for (int32_t iteration = call.first_iteration; iteration < call.end_iteration; ++iteration) {
-        if (member.index == 0) call.q0 = reference_q0(work, rows, call.params.region);
         copy_column<W>(work + static_cast<size_t>(rows) * (first == 0 ? 0 : first - 1), rows, prev);
         if (end < cols) {
             copy_column<W>(work + static_cast<size_t>(rows) * end, rows, halo);
             copy_column<W>(work + static_cast<size_t>(rows) * right_of(end), rows, halo_next);
         }
+        if (member.index == 0) {
+            const int32_t done = iteration - call.first_iteration;
+            if (done != 0 && done % call.check_every == 0 && call.interrupt.pending != nullptr &&
+                call.interrupt.pending(call.interrupt.context))
+                call.interrupted = true;
+            call.q0 = reference_q0(work, rows, call.params.region);
+        }
         team_wait(member);
+        if (call.interrupted) return;
 
         const float q0 = call.q0;
         const float q0d = (q0 + 1.0f) * q0;
@@ -382,52 +399,76 @@ FilterPlan plan_filter(const PathChoice& choice, uint32_t rows, uint32_t cols) {
     return {path, threads, scratch_columns_for(threads)};
 }
 
-bool diffuse_planned(const FilterPlan& plan, const float* source, float* work, uint32_t rows,
-                     uint32_t cols, const NeighbourTables& tables, const DiffusionScratch& scratch,
-                     const DiffusionParams& params, ProgressStep progress) {
+FilterEnd diffuse_planned(const FilterPlan& plan, const float* source, float* work, uint32_t rows,
+                          uint32_t cols, const NeighbourTables& tables,
+                          const DiffusionScratch& scratch, const DiffusionParams& params,
+                          ProgressStep progress, InterruptCheck interrupt) {
     if (plan.path == CpuPath::kPlain)
-        return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress);
-    FilterCall call{source, work, rows, cols, scratch, plan.scratch_columns, params,
-                    true,   0,    0,    false, 0.0f};
+        return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress,
+                                 interrupt);
+    const uint64_t pixels = static_cast<uint64_t>(rows) * cols;
+    InterruptPoll poll(interrupt, kPixelsBetweenChecks);
+    const uint64_t check_every = poll.check.work_between_questions / pixels;
+    FilterCall call{source,
+                    work,
+                    rows,
+                    cols,
+                    scratch,
+                    plan.scratch_columns,
+                    params,
+                    true,
+                    0,
+                    0,
+                    false,
+                    interrupt,
+                    check_every > 1 ? static_cast<int32_t>(check_every) : 1,
+                    0.0f,
+                    false};
     const TeamBody body = TeamBodies<FilterKernel>::for_path(plan.path);
     const int32_t iterations = params.iterations > 0 ? params.iterations : 0;
     if (progress.advance == nullptr || iterations == 0) {
         call.end_iteration = iterations;
         call.take_logarithms = true;
         run_team(plan.threads, body, &call);
-        return true;
+        return call.interrupted ? FilterEnd::kInterrupted : FilterEnd::kCompleted;
     }
     // The progress step may call into the host, which may leave the
     // filter there without returning: one team per iteration, so that no
-    // worker is alive while the step runs.
+    // worker is alive while the step runs. The interrupt check is asked
+    // between the teams too.
+    call.interrupt = kNoInterruptCheck;
     for (int32_t iteration = 0; iteration < iterations; ++iteration) {
         call.exponentiate = iteration == 0;
         call.first_iteration = iteration;
         call.end_iteration = iteration + 1;
         run_team(plan.threads, body, &call);
-        if (!progress.advance(progress.context, iteration)) return false;
+        if (!progress.advance(progress.context, iteration)) return FilterEnd::kCancelled;
+        if (iteration + 1 < iterations && poll.after(pixels)) return FilterEnd::kInterrupted;
     }
     call.exponentiate = false;
     call.first_iteration = call.end_iteration = iterations;
     call.take_logarithms = true;
     run_team(plan.threads, body, &call);
-    return true;
+    return FilterEnd::kCompleted;
 }
 
-bool diffuse_with(const PathChoice& choice, const float* source, float* work, uint32_t rows,
-                  uint32_t cols, const NeighbourTables& tables, const DiffusionScratch& scratch,
-                  const DiffusionParams& params, ProgressStep progress) {
+FilterEnd diffuse_with(const PathChoice& choice, const float* source, float* work, uint32_t rows,
+                       uint32_t cols, const NeighbourTables& tables,
+                       const DiffusionScratch& scratch, const DiffusionParams& params,
+                       ProgressStep progress, InterruptCheck interrupt) {
     if (!standard_tables(rows, cols, tables))
-        return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress);
+        return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress,
+                                 interrupt);
     return diffuse_planned(plan_filter(choice, rows, cols), source, work, rows, cols, tables,
-                           scratch, params, progress);
+                           scratch, params, progress, interrupt);
 }
 
 #endif
 
-bool diffuse(const float* source, float* work, uint32_t rows, uint32_t cols,
-             const NeighbourTables& tables, const DiffusionScratch& scratch,
-             const DiffusionParams& params, ProgressStep progress) {
+FilterEnd diffuse(const float* source, float* work, uint32_t rows, uint32_t cols,
+                  const NeighbourTables& tables, const DiffusionScratch& scratch,
+                  const DiffusionParams& params, ProgressStep progress,
+                  InterruptCheck interrupt) {
     return diffuse_with(kAutomaticPath, source, work, rows, cols, tables, scratch, params,
-                        progress);
+                        progress, interrupt);
 }

@@ -65,9 +65,10 @@
 %                   flat region of log intensity 0 every pixel turns NaN,
 %                   and the NaN spreads over the image. An inverted range
 %                   (ROW1 > ROW2 or COL1 > COL2) makes the whole result NaN.
-%     PROGRESS      1 shows the progress bar, which is also the way to stop
-%                   a long run: closing its window cancels the filter with
-%                   the error TARV_c:cancelled.
+%     PROGRESS      1 shows the progress bar; closing its window cancels
+%                   the filter with the error TARV_c:cancelled. Ctrl-C
+%                   stops a long run with the bar on or off (with it off,
+%                   not in the 32-bit Windows build).
 %
 %   Example:
 %     img = single(log(1 + 100 * rand(200, 300)));
@@ -90,6 +91,8 @@
 %                             identifier ("TARV_c: failed to allocate N
 %                             bytes of memory"); nothing is lost either way
 %     TARV_c:cancelled        the progress bar failed (its window closed)
+%     TARV_c:interrupted      Ctrl-C during the call, in MATLAB (GNU Octave
+%                             stops with its own interrupt); no result
 %   A bar-on call stopped by Ctrl-C cannot close its window; the next call
 %   with the bar on closes it first.
 %

@@ -56,6 +56,8 @@
 %     bandscore:offset         candidate rows or spans beyond 32-bit integers
 %     bandscore:rowRange       an admissible pair reads rows outside IMAGE
 %     bandscore:outOfMemory    no memory for the result
+%     bandscore:interrupted    Ctrl-C during the call, in MATLAB (GNU Octave
+%                              stops with its own interrupt); no result
 %
 %   See also TARV_C.
 

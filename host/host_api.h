@@ -59,3 +59,31 @@ inline mxArray* host_create_double_volume(const int32_t dims[3]) {
     mexErrMsgIdAndTxt(identifier, "%s", message);
     __builtin_unreachable();
 }
+
+// --- the user's interrupt (Ctrl-C) ------------------------------------------
+// A long call asks the host, on the host's calling thread only, whether the
+// user has interrupted it; if so it joins its threads, frees what it owns
+// and leaves through host_leave_interrupted. How each host answers is in
+// host_interrupt.cpp: GNU Octave through its interrupt state (quit.h);
+// MATLAB through utIsInterruptPending of its libut, found at run time in the
+// host process, since no needed library may be added (a host without it,
+// such as our stand-in by default, is never asked); the 32-bit Windows build
+// does not ask, as its imports are fixed.
+struct HostInterruptQuery {
+    bool (*pending)();  // null where the host offers no way to ask
+};
+
+// The host's way to ask, looked up once per call.
+HostInterruptQuery host_interrupt_query();
+
+// Whether the user has interrupted the call; `query` is the call's
+// HostInterruptQuery, whose `pending` is not null. The shape of an
+// InterruptCheck of the numeric cores.
+inline bool host_interrupt_pending(void* query) {
+    return static_cast<const HostInterruptQuery*>(query)->pending();
+}
+
+// Leaves the call as the host's own interrupt does: GNU Octave's interrupt,
+// or the error `identifier` with `message` in a host that has no other way
+// to leave. Called with every thread joined and the scratch memory freed.
+[[noreturn]] void host_leave_interrupted(const char* identifier, const char* message);

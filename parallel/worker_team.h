@@ -5,8 +5,11 @@
 // run_team returns, so no worker outlives the call that started it. The
 // callers keep every call into the host outside run_team: a host may leave
 // the plug-in at any such call without returning (an error, an interrupt),
-// and it must then leave no thread behind. Workers block every
-// asynchronous signal, which belongs to the host's thread.
+// and it must then leave no thread behind. The one exception, the question
+// whether the user has interrupted the call (interrupt_check.h), only reads
+// the host's state and always returns; member 0 asks it while the others
+// wait at a barrier. Workers block every asynchronous signal, which belongs
+// to the host's thread.
 #pragma once
 
 #include <stdint.h>

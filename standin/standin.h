@@ -10,7 +10,7 @@
 
 #include "mex_host.h"
 
-// What the two stand-in libraries export: the host operations and the
+// What the stand-in libraries export: the host operations and the
 // functions below. Everything else in them stays private.
 #if defined(_WIN32)
 #define STANDIN_EXPORT extern "C" __declspec(dllexport)
@@ -80,6 +80,20 @@ void standin_count_interpreter_call(void);
 mxArray* standin_create_exception(const char* identifier, const char* message);
 const char* standin_exception_identifier(const mxArray* array);  // null if not one
 const char* standin_exception_message(const mxArray* array);
+
+// --- libut (a library of its own, for the interrupt tests; see ut.cpp) -----
+// Whether the user has interrupted the running call; a plug-in asks it on
+// the host's calling thread only.
+bool utIsInterruptPending(void);
+// No interrupt pending, no question counted, and the calling thread is the
+// host's calling thread.
+void standin_reset_interrupt(void);
+// Sets the answer, from any thread.
+void standin_set_interrupt_pending(bool pending);
+// How often utIsInterruptPending has been asked since the reset, and how
+// often of those by another thread than the host's.
+uint64_t standin_interrupt_questions(void);
+uint64_t standin_interrupt_questions_elsewhere(void);
 
 // --- libmex --------------------------------------------------------------
 // An interpreter function: fills plhs[0 .. nlhs-1] and returns null, or

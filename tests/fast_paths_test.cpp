@@ -101,6 +101,12 @@ struct FilterRun {
     std::vector<int32_t> progress_calls;
     std::vector<pthread_t> progress_threads;
     int32_t stop_after = -1;
+    bool with_progress = true;
+    // The interrupt check, if asked every `question_iterations` iterations:
+    // it says stop at question `interrupt_at` (1-based; 0 never).
+    int32_t question_iterations = 0;
+    int32_t interrupt_at = 0;
+    std::vector<pthread_t> question_threads;
 
     FilterRun(uint32_t m, uint32_t n, float garbage)
         : rows(m),
@@ -122,16 +128,28 @@ struct FilterRun {
         run->progress_threads.push_back(pthread_self());
         return iteration != run->stop_after;
     }
-    bool filter(const PathChoice& choice, const std::vector<float>& source,
-                const DiffusionParams& params) {
+    static bool question(void* context) {
+        auto* run = static_cast<FilterRun*>(context);
+        run->question_threads.push_back(pthread_self());
+        return static_cast<int32_t>(run->question_threads.size()) == run->interrupt_at;
+    }
+    FilterEnd run(const PathChoice& choice, const std::vector<float>& source,
+                  const DiffusionParams& params) {
         const size_t plane = static_cast<size_t>(rows) * cols;
         float* s = scratch.data();
         const DiffusionScratch planes{s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane};
+        const ProgressStep progress{with_progress ? record : nullptr, this};
+        const InterruptCheck interrupt{question_iterations > 0 ? question : nullptr, this,
+                                       plane * static_cast<uint32_t>(question_iterations)};
         if (choice.path == CpuPath::kPlain)
             return diffuse_reference(source.data(), work.data(), rows, cols, tables(), planes,
-                                     params, {record, this});
+                                     params, progress, interrupt);
         return diffuse_with(choice, source.data(), work.data(), rows, cols, tables(), planes,
-                            params, {record, this});
+                            params, progress, interrupt);
+    }
+    bool filter(const PathChoice& choice, const std::vector<float>& source,
+                const DiffusionParams& params) {
+        return run(choice, source, params) == FilterEnd::kCompleted;
     }
 };
 
@@ -223,6 +241,46 @@ TEST_P(FilterPathTest, ProgressRunsOnTheCallingThreadAndCanStop) {
                 EXPECT_EQ(k, fast.progress_calls[k]);
                 EXPECT_TRUE(pthread_equal(pthread_self(), fast.progress_threads[k]))
                     << describe(choice) << ", iteration " << k;
+            }
+        }
+    }
+}
+
+// The interrupt check runs on the calling thread between iterations, as
+// often as asked, with or without a progress step (one team an iteration,
+// or one for the whole run); when it says stop the run ends there, and
+// until then it changes no bit.
+TEST_P(FilterPathTest, InterruptCheckRunsOnTheCallingThreadAndCanStop) {
+    const uint32_t rows = 20, cols = 16;
+    const std::vector<float> source = log_image(rows, cols, 9, Values::kSmooth);
+    const DiffusionParams params{middle_region(rows, cols), 7, 0.2f};
+    FilterRun reference(rows, cols, 1.0f);
+    reference.filter({CpuPath::kPlain, 1}, source, params);
+    std::vector<PathChoice> choices = choices_for(GetParam());
+    choices.push_back({CpuPath::kPlain, 1});
+    for (bool with_progress : {false, true}) {
+        for (int32_t interrupt_at : {0, 1, 2}) {
+            for (const PathChoice& choice : choices) {
+                const std::string where = describe(choice) + (with_progress ? ", progress" : "") +
+                                          ", stop at question " + std::to_string(interrupt_at);
+                FilterRun fast(rows, cols, 2.0f);
+                fast.with_progress = with_progress;
+                fast.question_iterations = 2;  // before iterations 2, 4 and 6
+                fast.interrupt_at = interrupt_at;
+                const FilterEnd end = fast.run(choice, source, params);
+                EXPECT_EQ(end, interrupt_at == 0 ? FilterEnd::kCompleted : FilterEnd::kInterrupted)
+                    << where;
+                EXPECT_EQ(fast.question_threads.size(), interrupt_at == 0 ? 3u : interrupt_at)
+                    << where;
+                for (pthread_t thread : fast.question_threads)
+                    EXPECT_TRUE(pthread_equal(pthread_self(), thread)) << where;
+                if (with_progress) {
+                    EXPECT_EQ(fast.progress_calls.size(), interrupt_at == 0 ? 7u : 2u * interrupt_at)
+                        << where;
+                }
+                if (interrupt_at == 0) {
+                    EXPECT_TRUE(planes_match(reference.work, fast.work, rows)) << where;
+                }
             }
         }
     }
@@ -329,9 +387,10 @@ TEST(FilterPathsTest, AutomaticChoiceOnAnImageLargeEnoughForThreads) {
     FilterRun fast(rows, cols, 2.0f);
     const size_t plane = static_cast<size_t>(rows) * cols;
     float* s = fast.scratch.data();
-    ASSERT_TRUE(diffuse(source.data(), fast.work.data(), rows, cols, fast.tables(),
-                        {s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane}, params,
-                        {nullptr, nullptr}));
+    ASSERT_EQ(diffuse(source.data(), fast.work.data(), rows, cols, fast.tables(),
+                      {s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane}, params,
+                      {nullptr, nullptr}),
+              FilterEnd::kCompleted);
     EXPECT_TRUE(planes_match(reference.work, fast.work, rows));
 }
 
@@ -450,6 +509,52 @@ TEST_P(ScorePathTest, EveryThreadCountGivesTheSameBits) {
         std::vector<double> fast(cells, 2.0);
         score_bands_with({GetParam(), threads}, s.image.data(), s.rows, c.C, s.params, fast.data());
         EXPECT_TRUE(planes_match(reference, fast, static_cast<size_t>(c.A))) << threads << " threads";
+    }
+}
+
+// With an interrupt check asked as often as can be (a round of one column a
+// thread; after every top in the plain loop), every path still gives the
+// plain loop's bits and asks on the calling thread only; a stop ends it.
+TEST_P(ScorePathTest, InterruptCheckRunsOnTheCallingThreadAndCanStop) {
+    const ScoreCase c{11, 13, 90, 1.0, 3.0, true};
+    const ScoreSetup s = score_setup(c, 43);
+    const size_t cells = static_cast<size_t>(c.A) * c.B * c.C;
+    std::vector<double> reference(cells, 1.0);
+    score_bands_reference(s.image.data(), s.rows, c.C, s.params, reference.data());
+    struct Questions {
+        int32_t stop_at;  // 1-based; 0 never
+        std::vector<pthread_t> threads;
+    };
+    const auto ask = [](void* context) {
+        auto* q = static_cast<Questions*>(context);
+        q->threads.push_back(pthread_self());
+        return static_cast<int32_t>(q->threads.size()) == q->stop_at;
+    };
+    std::vector<PathChoice> choices = choices_for(GetParam());
+    choices.push_back({GetParam(), 7});
+    choices.push_back({CpuPath::kPlain, 1});
+    for (const PathChoice& choice : choices) {
+        for (int32_t stop_at : {0, 2}) {
+            Questions questions{stop_at, {}};
+            std::vector<double> fast(cells, 2.0);
+            const bool completed = score_bands_with(choice, s.image.data(), s.rows, c.C, s.params,
+                                                    fast.data(), {ask, &questions, 1});
+            EXPECT_EQ(completed, stop_at == 0) << describe(choice);
+            if (stop_at == 0) {
+                EXPECT_TRUE(planes_match(reference, fast, static_cast<size_t>(c.A)))
+                    << describe(choice);
+                // Between rounds of one column a thread, or after each top.
+                const size_t rounds = (c.C + choice.threads - 1) / choice.threads;
+                EXPECT_EQ(questions.threads.size(), choice.path == CpuPath::kPlain
+                                                        ? static_cast<size_t>(c.A) * c.C
+                                                        : rounds - 1)
+                    << describe(choice);
+            } else {
+                EXPECT_EQ(questions.threads.size(), 2u) << describe(choice);
+            }
+            for (pthread_t thread : questions.threads)
+                EXPECT_TRUE(pthread_equal(pthread_self(), thread)) << describe(choice);
+        }
     }
 }
 

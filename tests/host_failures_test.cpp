@@ -1,17 +1,24 @@
 // Both plug-ins in a host that fails as real hosts do: an array creation or
-// mxMalloc that raises an error (out of memory) or returns null, and an
+// mxMalloc that raises an error (out of memory) or returns null, an
 // interpreter call from which the user's interrupt leaves the plug-in
-// without returning. After every such call the process holds no thread
-// beyond its own, the heap is back at its level (the host frees what the
-// call left), and the next call gives the exact result. Each case runs on
-// an image small enough for one thread and on one large enough for a team.
+// without returning, and the user's interrupt during a long call, which
+// the plug-in learns by asking the host. After every such call the process
+// holds no thread beyond its own, the heap is back at its level (the host
+// frees what the call left), and the next call gives the exact result.
+// Each case runs on one thread and on a team.
+//
+// This suite's program is linked against the stand-in's libut.so: the
+// plug-ins find utIsInterruptPending here, and in no other suite.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bits.h"
@@ -21,8 +28,6 @@
 #include "scorer.h"
 
 namespace {
-
-
 
 enum class Failure { kRaisingAllocation, kNullAllocation, kInterrupt };
 
@@ -254,5 +259,152 @@ INSTANTIATE_TEST_SUITE_P(Hosts, ScorerInFailingHost,
                                             ::testing::Values(Failure::kRaisingAllocation,
                                                               Failure::kNullAllocation)),
                          case_name<VolumeSize>);
+
+// --- the user's interrupt during a long call -----------------------------------
+
+// A call that would run for many seconds, and what follows its interrupt.
+struct LongCall {
+    const char* name;
+    std::function<Inputs()> inputs;
+    bool progress_bar;
+    int cpus;  // the processors the call may use; 0 for all the process may
+    const char* error;
+    Scenario next;  // a short call afterwards, and what is left to the host
+};
+
+void PrintTo(const LongCall& c, std::ostream* os) { *os << c.name; }
+
+// Confines the calling thread, which the plug-ins run on and size their
+// team by, to its first `cpus` processors while it lives (0: no change).
+class CpuLimit {
+public:
+    explicit CpuLimit(int cpus) {
+        if (cpus <= 0 || sched_getaffinity(0, sizeof saved_, &saved_) != 0) return;
+        cpu_set_t narrowed;
+        CPU_ZERO(&narrowed);
+        for (int cpu = 0, kept = 0; cpu < CPU_SETSIZE && kept < cpus; ++cpu)
+            if (CPU_ISSET(cpu, &saved_)) {
+                CPU_SET(cpu, &narrowed);
+                ++kept;
+            }
+        limited_ = sched_setaffinity(0, sizeof narrowed, &narrowed) == 0;
+    }
+    ~CpuLimit() {
+        if (limited_) sched_setaffinity(0, sizeof saved_, &saved_);
+    }
+    CpuLimit(const CpuLimit&) = delete;
+    CpuLimit& operator=(const CpuLimit&) = delete;
+
+private:
+    cpu_set_t saved_{};
+    bool limited_ = false;
+};
+
+class InterruptedLongCall : public ::testing::TestWithParam<LongCall> {};
+
+// Another thread sets the host's interrupt once the plug-in has asked for
+// it the first time, as a user presses Ctrl-C during the call. The bound of
+// a second only tells a stopped call from one that runs on: the plug-ins
+// ask every few milliseconds of work.
+TEST_P(InterruptedLongCall, EndsSoonLeavingNothingBehindAndTheNextCallIsExact) {
+    const LongCall& c = GetParam();
+    const size_t threads = threads_in_process();
+    const long growth = heap_growth([&] {
+        {
+            RecordedProgress progress;
+            Inputs inputs = c.inputs();
+            const CpuLimit limit(c.cpus);
+            standin_reset_interrupt();
+            std::chrono::steady_clock::time_point pressed;
+            bool asked = false;
+            std::thread user([&] {
+                const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                while (!(asked = standin_interrupt_questions() != 0) &&
+                       std::chrono::steady_clock::now() < give_up)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                pressed = std::chrono::steady_clock::now();
+                standin_set_interrupt_pending(true);
+            });
+            Outcome interrupted(testhost::call(plugin_at(c.next.plugin), 1, inputs.arrays));
+            const auto returned = std::chrono::steady_clock::now();
+            user.join();
+            EXPECT_TRUE(asked) << "the plug-in never asked the host";
+            EXPECT_EQ(standin_interrupt_questions_elsewhere(), 0u)
+                << "asked on a thread other than the host's";
+            EXPECT_FALSE(interrupted.call.ok);
+            EXPECT_EQ(interrupted.call.error_id, c.error);
+            EXPECT_LT(returned - pressed, std::chrono::seconds(1));
+            EXPECT_EQ(interrupted.call.leftover_blocks, 0u) << "the plug-in frees its memory";
+            EXPECT_EQ(interrupted.call.leftover_arrays, c.next.copies_left_to_host);
+            EXPECT_TRUE(interrupted.call.inputs_unchanged);
+            if (c.progress_bar) {
+                ASSERT_FALSE(progress.calls().empty());
+                EXPECT_EQ(progress.calls().back().name, "close") << "the bar stays open";
+            }
+            EXPECT_EQ(threads_settled_at(threads), threads) << "a worker thread was left behind";
+            standin_reset_interrupt();
+        }
+        RecordedProgress progress;
+        Inputs inputs = c.next.inputs();
+        Outcome next(testhost::call(plugin_at(c.next.plugin), 1, inputs.arrays));
+        ASSERT_TRUE(next.call.ok) << next.call.error_id << ": " << next.call.error_message;
+        EXPECT_EQ(testhost::dimensions(next.call.result), c.next.result_dims);
+        EXPECT_TRUE(c.next.exact(next.call.result));
+    });
+    EXPECT_EQ(growth, 0);
+}
+
+// The filter on a 150 x 150 image (one thread; asked every 186 iterations)
+// or a team's 512 x 512 image, for iterations that take seconds.
+LongCall long_filter(const char* name, uint32_t size, double iterations, bool progress_bar) {
+    const std::vector<float> source = log_image(size, size);
+    return {name,
+            [=] {
+                using testhost::make_scalar;
+                return Inputs({testhost::make_single(size, size, source), make_scalar(iterations),
+                               make_scalar(0.2), make_scalar(1), make_scalar(40), make_scalar(1),
+                               make_scalar(60), make_scalar(progress_bar ? 1 : 0)});
+            },
+            progress_bar,
+            0,
+            "TARV_c:interrupted",
+            filter_scenario(size, size)};
+}
+
+// The scorer: 2500 tops whose sums over some 6000 rows of 250 columns take
+// seconds on one thread, in rounds of a column a thread.
+LongCall long_scorer(const char* name, int cpus) {
+    const int32_t A = 2500, B = 4, C = 250, rows = 7504;
+    return {name,
+            [=] {
+                using testhost::make_double;
+                using testhost::make_scalar;
+                const size_t cols = static_cast<size_t>(C);
+                mxArray* image = make_double({static_cast<size_t>(rows), cols}, {});
+                std::mt19937 generator(5);
+                std::uniform_real_distribution<double> value(0.0, 10.0);
+                double* data = mxGetPr(image);
+                for (size_t k = 0; k < static_cast<size_t>(rows) * cols; ++k)
+                    data[k] = value(generator);
+                return Inputs({make_scalar(0.0), make_scalar(7500.0), image,
+                               make_double({1, cols}, std::vector<double>(C, 6000.0)),
+                               make_double({1, cols}, std::vector<double>(C, 3000.0)),
+                               make_scalar(A), make_scalar(B), make_scalar(0.5),
+                               make_double({1, cols}, std::vector<double>(C, 0.0)),
+                               make_double({1, cols}, std::vector<double>(C, 1e6))});
+            },
+            false,
+            cpus,
+            "bandscore:interrupted",
+            scorer_scenario(40, 40, 64)};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hosts, InterruptedLongCall,
+    ::testing::Values(long_filter("filter_one_thread", 150, 1e5, false),
+                      long_filter("filter_team", 512, 1e4, false),
+                      long_filter("filter_team_progress_bar", 512, 1e4, true),
+                      long_scorer("scorer_one_thread", 1), long_scorer("scorer_team", 0)),
+    [](const ::testing::TestParamInfo<LongCall>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -55,7 +55,7 @@ struct KernelRun {
         return diffuse_reference(source.data(), work.data(), rows, cols, tables(),
                                  {d_up.data(), d_down.data(), d_left.data(), d_right.data(),
                                   coef.data()},
-                                 params, {record, this});
+                                 params, {record, this}) == FilterEnd::kCompleted;
     }
 };
 

@@ -268,8 +268,9 @@ TEST(FilterTeamTest, NoWorkerIsAliveDuringTheProgressStep) {
         if (!cpu_path_supported(path)) continue;
         for (int32_t threads : {2, 5}) {
             seen.during.clear();
-            ASSERT_TRUE(diffuse_with({path, threads}, source.data(), work.data(), rows, cols,
-                                     tables, planes, params, step));
+            ASSERT_EQ(diffuse_with({path, threads}, source.data(), work.data(), rows, cols,
+                                   tables, planes, params, step),
+                      FilterEnd::kCompleted);
             EXPECT_EQ(seen.during, std::vector<size_t>(4, seen.threads_before))
                 << cpu_path_name(path) << ", " << threads << " threads";
         }

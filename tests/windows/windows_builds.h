@@ -69,11 +69,13 @@ inline const WindowsBuild kWin32{
 inline const WindowsBuild kWin64{
     64, "win64", false, {Plugin::kFilter, Plugin::kScorer}, ".mexw64", "pei-x86-64", "020b",
     "mexFunction", true, "msvcrt.dll", msvcrt_functions,
-    // The worker team and the start-up in windows/dll_entry.cpp.
+    // The worker team, the start-up in windows/dll_entry.cpp, and the
+    // look-up of the host's interrupt query in libut.dll (the Linux build's
+    // weak reference to it is no needed symbol).
     {"AcquireSRWLockExclusive", "CloseHandle", "CreateThread", "DisableThreadLibraryCalls",
-     "GetCurrentProcess", "GetProcessAffinityMask", "InitializeConditionVariable",
-     "InitializeSRWLock", "ReleaseSRWLockExclusive", "SleepConditionVariableSRW",
-     "WaitForSingleObject", "WakeAllConditionVariable"},
+     "GetCurrentProcess", "GetModuleHandleA", "GetProcAddress", "GetProcessAffinityMask",
+     "InitializeConditionVariable", "InitializeSRWLock", "ReleaseSRWLockExclusive",
+     "SleepConditionVariableSRW", "WaitForSingleObject", "WakeAllConditionVariable"},
     true, {53}, false};
 
 inline const WindowsBuild& kBuild = WINDOWS_BITS == 32 ? kWin32 : kWin64;
