@@ -37,8 +37,13 @@ bool diffuse_with(const PathChoice&, const float* source, float* work, uint32_t 
     return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress);
 }
 
+void exponentiate_with(const PathChoice&, const float* source, float* work, uint32_t count) {
+    exponentiate_pixels(source, work, 0, count);
+}
+
 #else
 
+#include "exponential.h"
 #include "vector_lanes.h"
 
 namespace {
@@ -273,6 +278,7 @@ struct FilterCall {
     DiffusionScratch scratch;
     uint32_t scratch_columns;  // columns of `rows` floats in each plane
     DiffusionParams params;
+    bool library_exponential;  // the C library's exp rather than exponential.h's
     bool exponentiate;         // first the exponential of the team's pixels
     int32_t first_iteration;   // then iterations first .. end - 1
     int32_t end_iteration;
@@ -304,7 +310,12 @@ ALWAYS_INLINE void filter_member(void* context, const TeamMember& member) {
     const uint32_t pixels = rows * cols;
     const uint32_t first_pixel = share(pixels, member.index, member.count);
     const uint32_t end_pixel = share(pixels, member.index + 1, member.count);
-    if (call.exponentiate) exponentiate_pixels(call.source, work, first_pixel, end_pixel);
+    if (call.exponentiate) {
+        if (call.library_exponential)
+            exponentiate_pixels(call.source, work, first_pixel, end_pixel);
+        else
+            exponentiate_lanes<W>(call.source, work, first_pixel, end_pixel);
+    }
 
     const uint32_t first = share(cols, member.index, member.count);
     const uint32_t end = share(cols, member.index + 1, member.count);
@@ -370,7 +381,35 @@ struct FilterKernel {
     }
 };
 
+struct ExponentiateCall {
+    const float* source;
+    float* work;
+    uint32_t count;
+};
+
+struct ExponentiateKernel {
+    template <int kVectorBytes>
+    static ALWAYS_INLINE void run(void* context, const TeamMember& member) {
+        const ExponentiateCall& call = *static_cast<const ExponentiateCall*>(context);
+        exponentiate_lanes<kVectorBytes / static_cast<int>(sizeof(float))>(
+            call.source, call.work, share(call.count, member.index, member.count),
+            share(call.count, member.index + 1, member.count));
+    }
+};
+
 }  // namespace
+
+void exponentiate_with(const PathChoice& choice, const float* source, float* work,
+                       uint32_t count) {
+    const CpuPath path = resolve_cpu_path(choice.path);
+    if (path == CpuPath::kPlain || !cpu_path_supported(path)) {
+        exponentiate_pixels(source, work, 0, count);
+        return;
+    }
+    ExponentiateCall call{source, work, count};
+    run_team(threads_for(choice.threads, count, kSmallImage),
+             TeamBodies<ExponentiateKernel>::for_path(path), &call);
+}
 
 FilterPlan plan_filter(const PathChoice& choice, uint32_t rows, uint32_t cols) {
     const CpuPath path = resolve_cpu_path(choice.path);
@@ -388,7 +427,7 @@ bool diffuse_planned(const FilterPlan& plan, const float* source, float* work, u
     if (plan.path == CpuPath::kPlain)
         return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress);
     FilterCall call{source, work, rows, cols, scratch, plan.scratch_columns, params,
-                    true,   0,    0,    false, 0.0f};
+                    plan.library_exponential, true, 0, 0, false, 0.0f};
     const TeamBody body = TeamBodies<FilterKernel>::for_path(plan.path);
     const int32_t iterations = params.iterations > 0 ? params.iterations : 0;
     if (progress.advance == nullptr || iterations == 0) {
