@@ -106,18 +106,27 @@ ALWAYS_INLINE typename Vector<float, W>::V exponential(const typename Vector<flo
     return x == x ? both_ends : x + x;
 }
 
-// work[k] = (float) exp((double) source[k]) for begin <= k < end.
+// work[k] = (float) exp((double) source[k]) for begin <= k < end; source
+// and work do not overlap. The last vector ends at `end` and computes some
+// pixels a second time, to the same bits; a range shorter than a vector
+// goes through one vector whose other lanes repeat its first pixel. (Tails
+// copied through a buffer would become calls of memcpy, which the
+// plug-ins do not otherwise import.)
 template <int W>
 ALWAYS_INLINE void exponentiate_lanes(const float* source, float* work, uint32_t begin,
                                       uint32_t end) {
     typedef Vector<float, W> L;
-    uint32_t k = begin;
-    for (; k + W <= end; k += W) L::store(work + k, exponential<W>(L::load(source + k)));
-    if (k == end) return;
-    float lanes[W] = {};
-    for (uint32_t i = k; i < end; ++i) lanes[i - k] = source[i];
-    L::store(lanes, exponential<W>(L::load(lanes)));
-    for (uint32_t i = k; i < end; ++i) work[i] = lanes[i - k];
+    if (end - begin >= W) {
+        uint32_t k = begin;
+        for (; k + W <= end; k += W) L::store(work + k, exponential<W>(L::load(source + k)));
+        if (k < end) L::store(work + end - W, exponential<W>(L::load(source + end - W)));
+        return;
+    }
+    if (begin == end) return;
+    typename L::V x = L::splat(source[begin]);
+    for (uint32_t i = 1; i < end - begin; ++i) x[i] = source[begin + i];
+    const typename L::V result = exponential<W>(x);
+    for (uint32_t i = 0; i < end - begin; ++i) work[begin + i] = result[i];
 }
 
 #endif

@@ -61,27 +61,23 @@ void fill_chunk(uint32_t first_bits, std::vector<float>* inputs) {
 
 // Runs `exponentiate` over the block's inputs in chunks (fn(inputs,
 // results, count)) and returns the digest of the result bits: the wrapping
-// sum of a mix of each input's bits with its result's.
+// sum, over pairs of results, of a mix of the pair's bits and its place
+// that is one-to-one in the bits, so that any one differing pair changes
+// the sum.
 template <typename Exponentiate>
 uint64_t block_digest(int block, Exponentiate exponentiate) {
     std::vector<float> inputs(kChunk), results(kChunk);
     uint64_t digest = 0;
-    const uint32_t block_base = static_cast<uint32_t>(block) * kBlockSize;
-    fill_chunk(block_base, &inputs);
     for (uint32_t first = 0; first < kBlockSize; first += kChunk) {
-        const uint32_t base = block_base + first;
+        const uint32_t base = static_cast<uint32_t>(block) * kBlockSize + first;
+        fill_chunk(base, &inputs);
         exponentiate(inputs.data(), results.data(), kChunk);
-        // The next chunk's inputs on the way (past the block's end they
-        // are not used).
-        for (uint32_t i = 0; i < kChunk; ++i) {
-            // A mix that is one-to-one in the pair of bits, so any one
-            // differing result changes the sum.
-            uint64_t v =
-                (static_cast<uint64_t>(base + i) << 32 | std::bit_cast<uint32_t>(results[i])) *
-                0x9e3779b97f4a7c15u;
-            v = (v ^ (v >> 32)) * 0xd6e8feb86659fd93u;
-            digest += v ^ (v >> 32);
-            inputs[i] = std::bit_cast<float>(base + kChunk + i);
+        for (uint32_t i = 0; i < kChunk; i += 2) {
+            const uint64_t pair = static_cast<uint64_t>(std::bit_cast<uint32_t>(results[i])) << 32 |
+                                  std::bit_cast<uint32_t>(results[i + 1]);
+            uint64_t v = (pair ^ ((base + i) * 0x9e3779b97f4a7c15u)) * 0xbf58476d1ce4e5b9u;
+            v = (v ^ (v >> 31)) * 0x94d049bb133111ebu;
+            digest += v ^ (v >> 31);
         }
     }
     return digest;
