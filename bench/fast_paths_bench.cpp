@@ -146,7 +146,8 @@ struct LibraryExpCall {
 void library_exp_member(void* context, const TeamMember& member) {
     const LibraryExpCall& call = *static_cast<const LibraryExpCall*>(context);
     const auto share = [&](int32_t part) {
-        return static_cast<uint32_t>(static_cast<uint64_t>(call.count) * static_cast<uint32_t>(part) /
+        return static_cast<uint32_t>(static_cast<uint64_t>(call.count) *
+                                     static_cast<uint32_t>(part) /
                                      static_cast<uint32_t>(member.count));
     };
     exponentiate_pixels(call.source, call.work, share(member.index), share(member.index + 1));

@@ -95,7 +95,8 @@ FilterPlan plan_filter(const PathChoice& choice, uint32_t rows, uint32_t cols);
 // them. Every plan gives the bits of diffuse_reference (a NaN's sign bit
 // aside: it depends on the order of operands, which vectors may change)
 // wherever the C library's (float) exp((double) x) is correctly rounded, as
-// glibc's is when rounding to nearest; with library_exponential, always.
+// glibc's is when rounding to nearest (exponential.h says how near the two
+// come in the other directions); with library_exponential, always.
 // The progress step runs on the calling thread with no worker alive, so it
 // may call into a host that does not return from such a call.
 bool diffuse_planned(const FilterPlan& plan, const float* source, float* work, uint32_t rows,
