@@ -19,9 +19,15 @@
 // - scorer: the score volume written once (8 bytes a cell).
 // Two more rows show what bounds the filter's fast path: the divisions its
 // coefficients need (floor_divider) and the exponential and logarithm of
-// every pixel through the C library (exp_log_only), both on 2 threads. The
-// _progress row runs with a progress step, one team per iteration, as a
-// call with the progress bar does (the bar's own host calls aside).
+// every pixel (exp_log_only), both on 2 threads. The _progress row runs
+// with a progress step, one team per iteration, as a call with the progress
+// bar does (the bar's own host calls aside).
+//
+// The fast paths exponentiate with their own routine; two groups set it
+// beside the C library's exp, which the plain loops keep (and the fast
+// paths took before): the exponentiation alone (exp/, ns per pixel: the
+// library on 1 and 2 threads, each fast path's own routine on 2), and a
+// whole filter call of 2 iterations on the best path with either.
 #include <benchmark/benchmark.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -54,7 +60,7 @@ struct FilterImage {
     std::vector<int32_t> row_up, row_down, col_left, col_right;
     DiffusionParams params;
 
-    FilterImage(uint32_t m, uint32_t n)
+    FilterImage(uint32_t m, uint32_t n, int32_t iterations = kIterations)
         : rows(m),
           cols(n),
           source(static_cast<size_t>(m) * n),
@@ -75,7 +81,7 @@ struct FilterImage {
         // speckle.
         const ReferenceRegion region{m / 8, m / 8 + std::min(m, 40u) - 1, n / 8,
                                      n / 8 + std::min(n, 60u) - 1, 0};
-        params = {region, kIterations, 0.2f};
+        params = {region, iterations, 0.2f};
         params.region.count =
             (region.last_row - region.first_row + 1) * (region.last_col - region.first_col + 1);
         std::fill(work.begin(), work.end(), 0.0f);  // touch every page before timing
@@ -89,14 +95,17 @@ struct FilterImage {
         float* s = scratch.data();
         return {s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane};
     }
-    double pixel_iterations() const { return static_cast<double>(source.size()) * kIterations; }
+    double pixel_iterations() const {
+        return static_cast<double>(source.size()) * (params.iterations > 0 ? params.iterations : 1);
+    }
 };
 
 enum class FilterRunKind {
-    kWhole,     // exponential, iterations and logarithm
-    kLibmOnly,  // no iteration: the exponential and the logarithm alone
-    kProgress,  // with a progress step, which runs the iterations one team each
+    kWhole,           // exponential, iterations and logarithm
+    kLibmOnly,        // no iteration: the exponential and the logarithm alone
+    kProgress,        // with a progress step, which runs the iterations one team each
     kInterruptCheck,  // with an interrupt check that never stops, asked as the plug-ins ask
+    kLibraryExp,      // kWhole with the C library's exp in the fast path
 };
 
 bool no_op_progress(void*, int32_t) { return true; }
@@ -106,27 +115,66 @@ bool never_interrupted(void*) { return false; }
 constexpr InterruptCheck kNeverInterrupted{never_interrupted, nullptr, 0};
 
 void filter_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoice choice,
-                 FilterRunKind kind = FilterRunKind::kWhole) {
-    FilterImage image(rows, cols);
+                 FilterRunKind kind = FilterRunKind::kWhole, int32_t iterations = kIterations) {
+    FilterImage image(rows, cols, iterations);
     // With no iteration only the exponential and the logarithm are left:
     // their share of a pixel-iteration at 20 iterations.
+    const double units = image.pixel_iterations();
     if (kind == FilterRunKind::kLibmOnly) image.params.iterations = 0;
     const ProgressStep progress{kind == FilterRunKind::kProgress ? no_op_progress : nullptr,
                                 nullptr};
     const InterruptCheck interrupt =
         kind == FilterRunKind::kInterruptCheck ? kNeverInterrupted : kNoInterruptCheck;
+    FilterPlan plan = plan_filter(choice, rows, cols);
+    plan.library_exponential = kind == FilterRunKind::kLibraryExp;
     for (auto _ : state) {
         const FilterEnd done =
             choice.path == CpuPath::kPlain
                 ? diffuse_reference(image.source.data(), image.work.data(), rows, cols,
                                     image.tables(), image.planes(), image.params, progress,
                                     interrupt)
-                : diffuse_with(choice, image.source.data(), image.work.data(), rows, cols,
-                               image.tables(), image.planes(), image.params, progress, interrupt);
+                : diffuse_planned(plan, image.source.data(), image.work.data(), rows, cols,
+                                  image.tables(), image.planes(), image.params, progress,
+                                  interrupt);
         benchmark::DoNotOptimize(done);
         benchmark::ClobberMemory();
     }
-    state.counters["units"] = image.pixel_iterations();
+    state.counters["units"] = units;
+}
+
+// The exponentiation step alone, ns per pixel: `choice` through
+// exponentiate_with (the plain path is the library's exp on one thread),
+// or with library_threads > 0 the library's exp shared out over a team,
+// as the fast paths took it before they had their own.
+struct LibraryExpCall {
+    const float* source;
+    float* work;
+    uint32_t count;
+};
+
+void library_exp_member(void* context, const TeamMember& member) {
+    const LibraryExpCall& call = *static_cast<const LibraryExpCall*>(context);
+    const auto share = [&](int32_t part) {
+        return static_cast<uint32_t>(static_cast<uint64_t>(call.count) *
+                                     static_cast<uint32_t>(part) /
+                                     static_cast<uint32_t>(member.count));
+    };
+    exponentiate_pixels(call.source, call.work, share(member.index), share(member.index + 1));
+}
+
+void exp_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoice choice,
+              int library_threads = 0) {
+    FilterImage image(rows, cols);
+    const uint32_t count = rows * cols;
+    LibraryExpCall call{image.source.data(), image.work.data(), count};
+    for (auto _ : state) {
+        if (library_threads > 0)
+            run_team(library_threads, library_exp_member, &call);
+        else
+            exponentiate_with(choice, image.source.data(), image.work.data(), count);
+        benchmark::ClobberMemory();
+    }
+    state.counters["units"] = static_cast<double>(count);
 }
 
 // Floors: plain streaming loops over the same planes, split over a team.
@@ -495,6 +543,35 @@ void register_cases() {
         add(name, [=](benchmark::State& s) { filter_case(s, 300, 300, {best, threads}); });
         add(name + "_progress", [=](benchmark::State& s) {
             filter_case(s, 300, 300, {best, threads}, FilterRunKind::kProgress);
+        });
+    }
+    {
+        // The exponentiation alone, and a whole call of few iterations, with
+        // the library's exp and the fast paths' own.
+        const uint32_t rows = 2048, cols = 2048;
+        const std::string group = "exp/2048x2048/";
+        add(group + "plain", [=](benchmark::State& s) {
+            exp_case(s, rows, cols, {CpuPath::kPlain, 1});
+        });
+        add(group + "library_2t", [=](benchmark::State& s) {
+            exp_case(s, rows, cols, {CpuPath::kPlain, 1}, 2);
+        });
+        for (CpuPath path : {CpuPath::kBaseline, CpuPath::kAvx2, CpuPath::kAvx512}) {
+            if (!cpu_path_supported(path)) continue;
+            add(group + std::string(cpu_path_name(path)) + "_2t", [=](benchmark::State& s) {
+                exp_case(s, rows, cols, {path, 2});
+            });
+        }
+        const std::string whole = "filter/2048x2048x2/";
+        const std::string best_2t = std::string(cpu_path_name(best)) + "_2t";
+        add(whole + "plain", [=](benchmark::State& s) {
+            filter_case(s, rows, cols, {CpuPath::kPlain, 1}, FilterRunKind::kWhole, 2);
+        });
+        add(whole + best_2t + "_library_exp", [=](benchmark::State& s) {
+            filter_case(s, rows, cols, {best, 2}, FilterRunKind::kLibraryExp, 2);
+        });
+        add(whole + best_2t, [=](benchmark::State& s) {
+            filter_case(s, rows, cols, {best, 2}, FilterRunKind::kWhole, 2);
         });
     }
     for (int32_t count : {100, 256}) {

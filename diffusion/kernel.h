@@ -92,11 +92,14 @@ FilterEnd diffuse(const float* source, float* work, uint32_t rows, uint32_t cols
 // How one filter call runs: its path (never kAutomatic), its team size and
 // the columns of `rows` floats each scratch plane must hold for it (all
 // `cols` for the plain loops; a few per thread for the fast paths, which
-// keep only the columns a sweep is working on).
+// keep only the columns a sweep is working on). The fast paths exponentiate
+// with their own routine (exponential.h) unless library_exponential asks
+// for the C library's exp, as the plain loops take it.
 struct FilterPlan {
     CpuPath path;
     int32_t threads;
     uint32_t scratch_columns;
+    bool library_exponential = false;
 };
 
 // The plan for `choice` on an image of rows x cols: the widest path the
@@ -107,7 +110,10 @@ FilterPlan plan_filter(const PathChoice& choice, uint32_t rows, uint32_t cols);
 // diffuse run as `plan` says, with scratch planes of plan.scratch_columns
 // columns each. A fast plan needs the tables as build_neighbour_tables makes
 // them. Every plan gives the bits of diffuse_reference (a NaN's sign bit
-// aside: it depends on the order of operands, which vectors may change).
+// aside: it depends on the order of operands, which vectors may change)
+// wherever the C library's (float) exp((double) x) is correctly rounded, as
+// glibc's is when rounding to nearest (exponential.h says how near the two
+// come in the other directions); with library_exponential, always.
 // The progress step runs on the calling thread with no worker alive, so it
 // may call into a host that does not return from such a call. The
 // interrupt check runs on the calling thread while the workers wait at the
@@ -134,7 +140,13 @@ FilterEnd diffuse_reference(const float* source, float* work, uint32_t rows, uin
 // Steps of the plain loops that the fast paths share.
 // q0 of the reference region: the serial row-by-row sum over `work`.
 float reference_q0(const float* work, uint32_t rows, const ReferenceRegion& region);
-// work[k] = (float) exp((double) source[k]) for begin <= k < end.
+// work[k] = (float) exp((double) source[k]) for begin <= k < end, with the
+// C library's exp.
 void exponentiate_pixels(const float* source, float* work, uint32_t begin, uint32_t end);
+// The exponentiation of a filter call on `choice`'s path and threads, for
+// k < count: the fast paths' own routine, or exponentiate_pixels on one
+// thread for the plain loops.
+void exponentiate_with(const PathChoice& choice, const float* source, float* work,
+                       uint32_t count);
 // The final logarithm of work[k] for begin <= k < end.
 void take_logarithms(float* work, uint32_t begin, uint32_t end);

@@ -44,8 +44,13 @@ FilterEnd diffuse_with(const PathChoice&, const float* source, float* work, uint
                              interrupt);
 }
 
+void exponentiate_with(const PathChoice&, const float* source, float* work, uint32_t count) {
+    exponentiate_pixels(source, work, 0, count);
+}
+
 #else
 
+#include "exponential.h"
 #include "vector_lanes.h"
 
 namespace {
@@ -280,6 +285,7 @@ struct FilterCall {
     DiffusionScratch scratch;
     uint32_t scratch_columns;  // columns of `rows` floats in each plane
     DiffusionParams params;
+    bool library_exponential;  // the C library's exp rather than exponential.h's
     bool exponentiate;         // first the exponential of the team's pixels
     int32_t first_iteration;   // then iterations first .. end - 1
     int32_t end_iteration;
@@ -314,7 +320,12 @@ ALWAYS_INLINE void filter_member(void* context, const TeamMember& member) {
     const uint32_t pixels = rows * cols;
     const uint32_t first_pixel = share(pixels, member.index, member.count);
     const uint32_t end_pixel = share(pixels, member.index + 1, member.count);
-    if (call.exponentiate) exponentiate_pixels(call.source, work, first_pixel, end_pixel);
+    if (call.exponentiate) {
+        if (call.library_exponential)
+            exponentiate_pixels(call.source, work, first_pixel, end_pixel);
+        else
+            exponentiate_lanes<W>(call.source, work, first_pixel, end_pixel);
+    }
 
     const uint32_t first = share(cols, member.index, member.count);
     const uint32_t end = share(cols, member.index + 1, member.count);
@@ -387,7 +398,35 @@ struct FilterKernel {
     }
 };
 
+struct ExponentiateCall {
+    const float* source;
+    float* work;
+    uint32_t count;
+};
+
+struct ExponentiateKernel {
+    template <int kVectorBytes>
+    static ALWAYS_INLINE void run(void* context, const TeamMember& member) {
+        const ExponentiateCall& call = *static_cast<const ExponentiateCall*>(context);
+        exponentiate_lanes<kVectorBytes / static_cast<int>(sizeof(float))>(
+            call.source, call.work, share(call.count, member.index, member.count),
+            share(call.count, member.index + 1, member.count));
+    }
+};
+
 }  // namespace
+
+void exponentiate_with(const PathChoice& choice, const float* source, float* work,
+                       uint32_t count) {
+    const CpuPath path = resolve_cpu_path(choice.path);
+    if (path == CpuPath::kPlain || !cpu_path_supported(path)) {
+        exponentiate_pixels(source, work, 0, count);
+        return;
+    }
+    ExponentiateCall call{source, work, count};
+    run_team(threads_for(choice.threads, count, kSmallImage),
+             TeamBodies<ExponentiateKernel>::for_path(path), &call);
+}
 
 FilterPlan plan_filter(const PathChoice& choice, uint32_t rows, uint32_t cols) {
     const CpuPath path = resolve_cpu_path(choice.path);
@@ -416,6 +455,7 @@ FilterEnd diffuse_planned(const FilterPlan& plan, const float* source, float* wo
                     scratch,
                     plan.scratch_columns,
                     params,
+                    plan.library_exponential,
                     true,
                     0,
                     0,
