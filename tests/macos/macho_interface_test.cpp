@@ -36,11 +36,13 @@ const std::set<std::string> kFilterHost = {
     "_mxGetPr", "_mxGetScalar", "_mxGetM", "_mxGetN", "_mxCreateString", "_mxDestroyArray",
     "_mxMalloc", "_mxFree", "_mxGetClassID", "_mxIsComplex", "_mxIsSparse",
     "_mxGetNumberOfElements", "_mexCallMATLABWithTrap", "_mexErrMsgIdAndTxt",
-    "_mexWarnMsgIdAndTxt", "_mexMakeArrayPersistent", "_mxGetDimensions_730"};
+    "_mexWarnMsgIdAndTxt", "_mexMakeArrayPersistent", "_mxGetDimensions_730",
+    "_utIsInterruptPending (weak)"};
 const std::set<std::string> kScorerHost = {
     "_mxCreateNumericArray_730", "_mxGetDimensions_730", "_mxDuplicateArray", "_mxGetPr",
     "_mxGetClassID", "_mxIsComplex", "_mxIsSparse", "_mxGetNumberOfElements",
-    "_mexErrMsgIdAndTxt", "_mxGetNumberOfDimensions_730"};
+    "_mexErrMsgIdAndTxt", "_mxGetNumberOfDimensions_730", "_mxDestroyArray",
+    "_utIsInterruptPending (weak)"};
 
 const MacPlugin kPlugins[] = {
     {"TARV_c_maca64", MACA64_DIR "/TARV_c.mexmaca64", true, kFilterHost},
@@ -177,13 +179,15 @@ TEST_P(MachOInterface, BindsTheCLibraryToLibSystemAndTheHostFlat) {
     std::set<std::string> two_level, flat, other;
     for (const char* table : {"--bind", "--lazy-bind", "--weak-bind"}) {
         for (const std::string& line : lines(objdump(std::string("--macho ") + table, plugin))) {
-            const std::vector<std::string> f = fields(line);
+            std::vector<std::string> f = fields(line);
+            const bool weak_import = !f.empty() && f.back() == "(weak_import)";
+            if (weak_import) f.pop_back();
             if (f.size() < 4 || f[0].rfind("__", 0) != 0) continue;  // not a table row
             const std::string& symbol = f.back();
             const std::string& dylib = f[f.size() - 2];
             if (std::string(table) == "--weak-bind") other.insert("weak " + symbol);
             else if (dylib == "libSystem") two_level.insert(symbol);
-            else if (dylib == "flat-namespace") flat.insert(symbol);
+            else if (dylib == "flat-namespace") flat.insert(symbol + (weak_import ? " (weak)" : ""));
             else other.insert(dylib + " " + symbol);
         }
     }
