@@ -18,38 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "tool_output.h"
+
 namespace {
-
-// The output of a binutils command; a command that cannot run (the tool
-// is missing) or fails is a test failure, not an empty listing.
-std::string run(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        ADD_FAILURE() << "cannot run: " << command;
-        return output;
-    }
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    const int status = pclose(pipe);
-    EXPECT_EQ(status, 0) << command << " failed:\n" << output;
-    return output;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) result.push_back(line);
-    return result;
-}
-
-std::vector<std::string> fields(const std::string& line) {
-    std::vector<std::string> result;
-    std::istringstream stream(line);
-    for (std::string field; stream >> field;) result.push_back(field);
-    return result;
-}
 
 struct DynamicSymbol {
     std::string name;  // with its version, as readelf prints it

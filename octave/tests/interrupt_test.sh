@@ -18,37 +18,10 @@
 set -u
 octave=$1 plugins=$2 suite=$3 octave_dir=$4
 
-work=$(mktemp -d)
-pid=
-cleanup() {
-  exec 3>&- 2>/dev/null
-  [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "interrupt_test: $*" >&2
-  echo "--- Octave's output:" >&2
-  cat "$work/out" >&2
-  exit 1
-}
-
-mkfifo "$work/in"
-"$octave" --interactive --norc --no-history --quiet --no-window-system \
-  --path "$octave_dir" --path "$suite" --path "$plugins" <"$work/in" >"$work/out" 2>&1 &
-pid=$!
-exec 3>"$work/in"
-send() { printf '%s\n' "$1" >&3; }
-# Waits up to $2 seconds for a line matching $1 in Octave's output.
-wait_for() {
-  local tenths=$(($2 * 10))
-  for ((k = 0; k < tenths; ++k)); do
-    grep -qE -- "(^|> )$1\$" "$work/out" && return 0
-    kill -0 "$pid" 2>/dev/null || fail "octave-cli exited while waiting for '$1'"
-    sleep 0.1
-  done
-  return 1
-}
+TEST_NAME=interrupt_test
+. "$(dirname "$0")/interactive_octave.sh"
+start_octave "$octave" --interactive --norc --no-history --quiet --no-window-system \
+  --path "$octave_dir" --path "$suite" --path "$plugins"
 threads() { ls "/proc/$pid/task" | wc -l; }
 
 # One short bar-on call first, so that whatever threads Octave starts for

@@ -12,40 +12,11 @@
 set -u
 octave=$1 plugins=$2 octave_dir=$3 calls=${4:-20}
 
-work=$(mktemp -d)
-pid=
-cleanup() {
-  exec 3>&- 2>/dev/null
-  [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "waitbar_interrupt_test: $*" >&2
-  echo "--- Octave's output:" >&2
-  tr -d '\r' <"$work/out" | tail -40 >&2
-  exit 1
-}
-
-# script(1) runs Octave on a pseudo-terminal and copies the FIFO to it; a
-# 0x03 byte there is the terminal's Ctrl-C.
-mkfifo "$work/in"
-cd "$work" || exit 1  # where an Octave that dies would save its workspace
-script -qfec "stty -echo; exec $octave --interactive --norc --no-history --quiet \
-  --no-window-system --path $octave_dir --path $plugins" /dev/null <"$work/in" >"$work/out" 2>&1 &
-pid=$!
-exec 3>"$work/in"
-send() { printf '%s\n' "$1" >&3; }
-# Waits up to $2 seconds for the line $1 in Octave's output.
-wait_for() {
-  local tenths=$(($2 * 10))
-  for ((k = 0; k < tenths; ++k)); do
-    tr -d '\r' <"$work/out" | grep -qE -- "(^|> )$1\$" && return 0
-    kill -0 "$pid" 2>/dev/null || fail "octave-cli exited while waiting for '$1'"
-    sleep 0.1
-  done
-  return 1
-}
+TEST_NAME=waitbar_interrupt_test
+START_ON_TERMINAL=1
+. "$(dirname "$0")/interactive_octave.sh"
+start_octave "$octave" --interactive --norc --no-history --quiet --no-window-system \
+  --path "$octave_dir" --path "$plugins"
 
 send "PS1 (''); PS2 ('');"
 send "headless_graphics (); rand ('state', 1); img = single (log (1 + 100 * rand (256)));"

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "tool_output.h"
+
 namespace {
 
 struct MacPlugin {
@@ -51,37 +53,8 @@ const MacPlugin kPlugins[] = {
     {"bandscore_maci64", MACI64_DIR "/bandscore.mexmaci64", false, kScorerHost},
 };
 
-// A tool's output; a tool that cannot run or fails is a test failure.
-std::string run(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        ADD_FAILURE() << "cannot run: " << command;
-        return output;
-    }
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    EXPECT_EQ(pclose(pipe), 0) << command << " failed:\n" << output.substr(0, 2000);
-    return output;
-}
-
 std::string objdump(const std::string& options, const MacPlugin& plugin) {
     return run(std::string(LLVM_OBJDUMP) + " " + options + " '" + plugin.file + "'");
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) result.push_back(line);
-    return result;
-}
-
-std::vector<std::string> fields(const std::string& line) {
-    std::vector<std::string> result;
-    std::istringstream stream(line);
-    for (std::string field; stream >> field;) result.push_back(field);
-    return result;
 }
 
 // The load commands as `--private-headers` prints them: each command's
