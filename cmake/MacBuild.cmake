@@ -4,7 +4,7 @@
 # plug-ins of each are installed with their help files and the licence
 # into dist/maca64 and dist/maci64. MACOS_BUILD_DIR_<folder> is where each
 # one's files land.
-include(ExternalProject)
+include(${CMAKE_CURRENT_LIST_DIR}/CrossBuild.cmake)
 
 foreach(mac maca64 maci64)
   if(mac STREQUAL maca64)
@@ -14,19 +14,8 @@ foreach(mac maca64 maci64)
   endif()
   set(dir "${CMAKE_BINARY_DIR}/${mac}")
   set(MACOS_BUILD_DIR_${mac} "${dir}")
-  ExternalProject_Add(${mac}
-    SOURCE_DIR "${PROJECT_SOURCE_DIR}/macos"
-    BINARY_DIR "${dir}"
-    PREFIX "${CMAKE_BINARY_DIR}/${mac}-external"
-    CMAKE_ARGS
-      "-DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/${toolchain}"
-      "-DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}"
-      "-DWARNINGS_AS_ERRORS=${WARNINGS_AS_ERRORS}"
-    BUILD_ALWAYS ON
-    INSTALL_COMMAND ""
-    LOG_CONFIGURE ON
-    LOG_OUTPUT_ON_FAILURE ON
-    BUILD_BYPRODUCTS "${dir}/TARV_c.mex${mac}" "${dir}/bandscore.mex${mac}")
+  add_cross_build(${mac} SOURCE_DIR macos TOOLCHAIN ${toolchain}
+    BYPRODUCTS "${dir}/TARV_c.mex${mac}" "${dir}/bandscore.mex${mac}")
   install(FILES "${dir}/TARV_c.mex${mac}" "${dir}/bandscore.mex${mac}"
     help/TARV_c.m help/bandscore.m COPYING DESTINATION ${mac})
 endforeach()

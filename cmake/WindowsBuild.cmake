@@ -3,7 +3,7 @@
 # and installs their plug-ins with the help files into dist/win32 and
 # dist/win64. WIN32_BUILD_DIR and WIN64_BUILD_DIR are where their files
 # land, WIN32_MINGW_PREFIX and WIN64_MINGW_PREFIX name their tools.
-include(ExternalProject)
+include(${CMAKE_CURRENT_LIST_DIR}/CrossBuild.cmake)
 
 # add_windows_build(BITS MINGW_PREFIX PLUGIN_FILE...): the build of one
 # width, which writes those plug-ins and the Windows test host,
@@ -17,20 +17,9 @@ function(add_windows_build bits mingw_prefix)
   set(WIN${bits}_BUILD_DIR "${dir}" PARENT_SCOPE)
   set(WIN${bits}_MINGW_PREFIX ${mingw_prefix} PARENT_SCOPE)
   list(TRANSFORM ARGN PREPEND "${dir}/" OUTPUT_VARIABLE plugins)
-  ExternalProject_Add(win${bits}
-    SOURCE_DIR "${PROJECT_SOURCE_DIR}/windows"
-    BINARY_DIR "${dir}"
-    PREFIX "${CMAKE_BINARY_DIR}/win${bits}-external"
-    CMAKE_ARGS
-      "-DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64.cmake"
-      "-DWINDOWS_BITS=${bits}"
-      "-DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}"
-      "-DWARNINGS_AS_ERRORS=${WARNINGS_AS_ERRORS}"
-    BUILD_ALWAYS ON
-    INSTALL_COMMAND ""
-    LOG_CONFIGURE ON
-    LOG_OUTPUT_ON_FAILURE ON
-    BUILD_BYPRODUCTS ${plugins} "${dir}/win_runner.exe")
+  add_cross_build(win${bits} SOURCE_DIR windows TOOLCHAIN mingw-w64.cmake
+    ARGS "-DWINDOWS_BITS=${bits}"
+    BYPRODUCTS ${plugins} "${dir}/win_runner.exe")
   set(help)
   foreach(file ${ARGN})
     string(REGEX REPLACE "\\..*" ".m" help_file "${file}")
