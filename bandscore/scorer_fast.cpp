@@ -16,10 +16,10 @@
 // - The span term depends only on the column and the span, so it is taken
 //   once per span and column.
 //
-// Vectors hold several tops of one bottom; threads take blocks of columns.
-// A call that the caller may interrupt goes through the columns in rounds
-// of bounded work, each split into blocks, and the calling thread asks the
-// interrupt check between rounds while the others wait at the barrier.
+// Vectors hold several tops of one bottom; a team's members take blocks of
+// columns. A call that the caller may interrupt goes through the columns in
+// rounds of bounded work, each split into blocks, and the calling thread
+// asks the interrupt check between rounds.
 #include <stdlib.h>
 
 #include "scorer.h"
@@ -99,7 +99,7 @@ struct Lanes<1> : Vector<double, 1> {
 };
 
 // What the members of one scoring call share. `interrupted` is written by
-// member 0 between two team barriers and read after the second.
+// the calling thread between rounds.
 struct ScoreCall {
     const double* image;
     int32_t rows;
@@ -110,8 +110,9 @@ struct ScoreCall {
     const int32_t* bottoms;  // B candidate bottom rows
     int32_t span_low;        // the smallest span of any pair
     int32_t span_count;      // spans span_low .. span_low + span_count - 1
-    double* member_memory;   // per member: A sums, then span_count span terms
+    double* share_memory;    // per share: A sums, then span_count span terms
     int32_t round_columns;   // columns of one round; all of them in one round
+    int32_t shares;          // blocks of columns a round is split into
     InterruptCheck interrupt;
     bool interrupted;
 };
@@ -169,7 +170,7 @@ ALWAYS_INLINE void score_run(double* cells, const double* sums, const double* to
     }
 }
 
-// Column c's cells, with a member's A sums and span_count span terms.
+// Column c's cells, with a share's A sums and span_count span terms.
 template <int W>
 ALWAYS_INLINE void score_column(const ScoreCall& call, int32_t c, double* sums, double* terms) {
     const BandScoreParams& params = call.params;
@@ -220,26 +221,32 @@ ALWAYS_INLINE void score_column(const ScoreCall& call, int32_t c, double* sums, 
     }
 }
 
+// Block `part` of the columns of round `round`.
 template <int W>
-ALWAYS_INLINE void score_member(void* context, const TeamMember& member) {
+ALWAYS_INLINE void score_share(void* context, int32_t round, int32_t part) {
     ScoreCall& call = *static_cast<ScoreCall*>(context);
-    double* sums = call.member_memory + static_cast<size_t>(member.index) *
-                                            (static_cast<size_t>(call.params.top_count) +
-                                             static_cast<size_t>(call.span_count));
+    double* sums = call.share_memory + static_cast<size_t>(part) *
+                                           (static_cast<size_t>(call.params.top_count) +
+                                            static_cast<size_t>(call.span_count));
     double* terms = sums + call.params.top_count;
-    for (int32_t start = 0; start < call.cols; start += call.round_columns) {
-        const int64_t count = call.cols - start < call.round_columns ? call.cols - start
-                                                                     : call.round_columns;
-        const int32_t first = start + static_cast<int32_t>(count * member.index / member.count);
-        const int32_t end = start + static_cast<int32_t>(count * (member.index + 1) / member.count);
-        for (int32_t c = first; c < end; ++c) score_column<W>(call, c, sums, terms);
-        if (start + count == call.cols) break;
-        team_wait(member);
-        if (member.index == 0 && call.interrupt.pending(call.interrupt.context))
-            call.interrupted = true;
-        team_wait(member);
-        if (call.interrupted) return;
+    const int64_t start = static_cast<int64_t>(round) * call.round_columns;
+    const int64_t count = call.cols - start < call.round_columns ? call.cols - start
+                                                                 : call.round_columns;
+    const int32_t first = static_cast<int32_t>(start + count * part / call.shares);
+    const int32_t end = static_cast<int32_t>(start + count * (part + 1) / call.shares);
+    for (int32_t c = first; c < end; ++c) score_column<W>(call, c, sums, terms);
+}
+
+// On the calling thread between rounds: the interrupt check.
+int32_t next_round(void* context, int32_t finished) {
+    ScoreCall& call = *static_cast<ScoreCall*>(context);
+    if (finished == kTeamStart) return 0;
+    if (static_cast<int64_t>(finished + 1) * call.round_columns >= call.cols) return kTeamDone;
+    if (call.interrupt.pending(call.interrupt.context)) {
+        call.interrupted = true;
+        return kTeamDone;
     }
+    return finished + 1;
 }
 
 // Columns of a round of about the interrupt check's work between questions
@@ -265,8 +272,8 @@ int32_t round_columns(int32_t A, int32_t B, int32_t rows, int32_t cols, int32_t 
 
 struct ScoreKernel {
     template <int kVectorBytes>
-    static ALWAYS_INLINE void run(void* context, const TeamMember& member) {
-        score_member<kVectorBytes / static_cast<int>(sizeof(double))>(context, member);
+    static ALWAYS_INLINE void run(void* context, int32_t round, int32_t part) {
+        score_share<kVectorBytes / static_cast<int>(sizeof(double))>(context, round, part);
     }
 };
 
@@ -291,14 +298,14 @@ bool score_bands_with(const PathChoice& choice, const double* image, int32_t row
     const int32_t span_high =
         candidate_row(B - 1, params.bottom_offset) - candidate_row(0, params.top_offset);
     const int64_t span_count = static_cast<int64_t>(span_high) - span_low + 1;
-    const size_t member_size = static_cast<size_t>(A) + static_cast<size_t>(span_count);
+    const size_t share_size = static_cast<size_t>(A) + static_cast<size_t>(span_count);
     double* tops = static_cast<double*>(malloc(sizeof(double) * A));
     int32_t* bottoms = static_cast<int32_t*>(malloc(sizeof(int32_t) * B));
-    double* member_memory = static_cast<double*>(malloc(sizeof(double) * member_size * threads));
-    if (tops == nullptr || bottoms == nullptr || member_memory == nullptr) {
+    double* share_memory = static_cast<double*>(malloc(sizeof(double) * share_size * threads));
+    if (tops == nullptr || bottoms == nullptr || share_memory == nullptr) {
         free(tops);
         free(bottoms);
-        free(member_memory);
+        free(share_memory);
         return score_bands_reference(image, rows, cols, params, scores, interrupt);
     }
     for (int32_t a = 0; a < A; ++a)
@@ -314,14 +321,15 @@ bool score_bands_with(const PathChoice& choice, const double* image, int32_t row
                    bottoms,
                    span_low,
                    static_cast<int32_t>(span_count),
-                   member_memory,
+                   share_memory,
                    round_columns(A, B, rows, cols, span_high, span_count, threads, interrupt),
+                   threads,
                    interrupt,
                    false};
-    run_team(threads, TeamBodies<ScoreKernel>::for_path(path), &call);
+    run_team(threads, {threads, ShareRunners<ScoreKernel>::for_path(path), next_round, &call});
     free(tops);
     free(bottoms);
-    free(member_memory);
+    free(share_memory);
     return !call.interrupted;
 }
 

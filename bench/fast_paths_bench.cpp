@@ -42,7 +42,6 @@
 #include <vector>
 
 #include "instruction_sets.h"
-#include "worker_team.h"
 #include "kernel.h"
 #include "scorer.h"
 #include "worker_team.h"
@@ -150,26 +149,27 @@ struct LibraryExpCall {
     const float* source;
     float* work;
     uint32_t count;
+    int32_t shares;
 };
 
-void library_exp_member(void* context, const TeamMember& member) {
+void library_exp_share(void* context, int32_t, int32_t part) {
     const LibraryExpCall& call = *static_cast<const LibraryExpCall*>(context);
-    const auto share = [&](int32_t part) {
+    const auto share = [&](int32_t k) {
         return static_cast<uint32_t>(static_cast<uint64_t>(call.count) *
-                                     static_cast<uint32_t>(part) /
-                                     static_cast<uint32_t>(member.count));
+                                     static_cast<uint32_t>(k) /
+                                     static_cast<uint32_t>(call.shares));
     };
-    exponentiate_pixels(call.source, call.work, share(member.index), share(member.index + 1));
+    exponentiate_pixels(call.source, call.work, share(part), share(part + 1));
 }
 
 void exp_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoice choice,
               int library_threads = 0) {
     FilterImage image(rows, cols);
     const uint32_t count = rows * cols;
-    LibraryExpCall call{image.source.data(), image.work.data(), count};
+    LibraryExpCall call{image.source.data(), image.work.data(), count, library_threads};
     for (auto _ : state) {
         if (library_threads > 0)
-            run_team(library_threads, library_exp_member, &call);
+            run_team(library_threads, {library_threads, library_exp_share, one_phase, &call});
         else
             exponentiate_with(choice, image.source.data(), image.work.data(), count);
         benchmark::ClobberMemory();
@@ -182,34 +182,37 @@ struct StreamCall {
     float* planes[6];  // the working plane, then the five scratch planes
     size_t count;
     bool two_pass;
+    int32_t shares;
 };
 
-void stream_member(void* context, const TeamMember& member) {
+// One phase an iteration.
+int32_t next_iteration(void*, int32_t finished) {
+    return finished + 1 < kIterations ? finished + 1 : kTeamDone;
+}
+
+void stream_share(void* context, int32_t, int32_t part) {
     const StreamCall& call = *static_cast<const StreamCall*>(context);
-    const size_t begin = call.count * member.index / member.count;
-    const size_t end = call.count * (member.index + 1) / member.count;
+    const size_t begin = call.count * part / call.shares;
+    const size_t end = call.count * (part + 1) / call.shares;
     float* __restrict w = call.planes[0];
-    for (int iteration = 0; iteration < kIterations; ++iteration) {
-        if (!call.two_pass) {
-            for (size_t k = begin; k < end; ++k) w[k] = w[k] * 0.5f;
-        } else {
-            float* __restrict a = call.planes[1];
-            float* __restrict b = call.planes[2];
-            float* __restrict c = call.planes[3];
-            float* __restrict d = call.planes[4];
-            float* __restrict e = call.planes[5];
-            for (size_t k = begin; k < end; ++k) {
-                const float v = w[k];
-                a[k] = v;
-                b[k] = v;
-                c[k] = v;
-                d[k] = v;
-                e[k] = v;
-            }
-            for (size_t k = begin; k < end; ++k)
-                w[k] = (((a[k] + b[k]) + c[k]) + d[k]) + e[k] * w[k];
+    if (!call.two_pass) {
+        for (size_t k = begin; k < end; ++k) w[k] = w[k] * 0.5f;
+    } else {
+        float* __restrict a = call.planes[1];
+        float* __restrict b = call.planes[2];
+        float* __restrict c = call.planes[3];
+        float* __restrict d = call.planes[4];
+        float* __restrict e = call.planes[5];
+        for (size_t k = begin; k < end; ++k) {
+            const float v = w[k];
+            a[k] = v;
+            b[k] = v;
+            c[k] = v;
+            d[k] = v;
+            e[k] = v;
         }
-        team_wait(member);
+        for (size_t k = begin; k < end; ++k)
+            w[k] = (((a[k] + b[k]) + c[k]) + d[k]) + e[k] * w[k];
     }
 }
 
@@ -219,9 +222,10 @@ void filter_floor(benchmark::State& state, uint32_t rows, uint32_t cols, bool tw
     const DiffusionScratch s = image.planes();
     StreamCall call{{image.work.data(), s.d_up, s.d_down, s.d_left, s.d_right, s.coef},
                     image.source.size(),
-                    two_pass};
+                    two_pass,
+                    threads};
     for (auto _ : state) {
-        run_team(threads, stream_member, &call);
+        run_team(threads, {threads, stream_share, next_iteration, &call});
         benchmark::ClobberMemory();
     }
     state.counters["units"] = image.pixel_iterations();
@@ -234,14 +238,15 @@ void filter_floor(benchmark::State& state, uint32_t rows, uint32_t cols, bool tw
 struct DivideCall {
     double pixel_iterations;
     float result;
+    int32_t shares;
 };
 
 typedef float Float8 __attribute__((vector_size(32)));
 typedef double Double4 __attribute__((vector_size(32)));
 
-__attribute__((target("avx2"))) void divide_member(void* context, const TeamMember& member) {
+__attribute__((target("avx2"))) void divide_share(void* context, int32_t, int32_t part) {
     DivideCall& call = *static_cast<DivideCall*>(context);
-    const long groups = static_cast<long>(call.pixel_iterations / 16.0 / member.count);
+    const long groups = static_cast<long>(call.pixel_iterations / 16.0 / call.shares);
     // Two groups of 8 pixels in flight: 8 single and 4 double divisions.
     Float8 f[8];
     Double4 d[4];
@@ -256,13 +261,13 @@ __attribute__((target("avx2"))) void divide_member(void* context, const TeamMemb
     float sum = 0.0f;
     for (int k = 0; k < 8; ++k) sum += f[k][0];
     for (int k = 0; k < 4; ++k) sum += static_cast<float>(d[k][0]);
-    if (member.index == 0) call.result = sum;
+    if (part == 0) call.result = sum;
 }
 
 void filter_divider_floor(benchmark::State& state, uint32_t rows, uint32_t cols, int threads) {
-    DivideCall call{static_cast<double>(rows) * cols * kIterations, 0.0f};
+    DivideCall call{static_cast<double>(rows) * cols * kIterations, 0.0f, threads};
     for (auto _ : state) {
-        run_team(threads, divide_member, &call);
+        run_team(threads, {threads, divide_share, one_phase, &call});
         benchmark::DoNotOptimize(call.result);
     }
     state.counters["units"] = call.pixel_iterations;
@@ -321,20 +326,21 @@ void score_case(benchmark::State& state, int32_t count, PathChoice choice,
 struct FillCall {
     double* cells;
     size_t count;
+    int32_t shares;
 };
 
-void fill_member(void* context, const TeamMember& member) {
+void fill_share(void* context, int32_t, int32_t part) {
     const FillCall& call = *static_cast<const FillCall*>(context);
-    const size_t begin = call.count * member.index / member.count;
-    const size_t end = call.count * (member.index + 1) / member.count;
+    const size_t begin = call.count * part / call.shares;
+    const size_t end = call.count * (part + 1) / call.shares;
     std::fill(call.cells + begin, call.cells + end, kInadmissibleScore);
 }
 
 void score_floor(benchmark::State& state, int32_t count, int threads) {
     ScoreVolume volume(count);
-    FillCall call{volume.scores.data(), volume.scores.size()};
+    FillCall call{volume.scores.data(), volume.scores.size(), threads};
     for (auto _ : state) {
-        run_team(threads, fill_member, &call);
+        run_team(threads, {threads, fill_share, one_phase, &call});
         benchmark::ClobberMemory();
     }
     state.counters["units"] = volume.cells();

@@ -35,7 +35,7 @@ set(PLUGIN_HEADERS
   diffusion/exponential.h diffusion/exponential_table.h
   bandscore/scorer.h
   parallel/instruction_sets.h parallel/interrupt_check.h parallel/worker_team.h
-  parallel/team_gate.h parallel/cpu_quota.h parallel/vector_lanes.h)
+  parallel/team_schedule.h parallel/cpu_quota.h parallel/vector_lanes.h)
 
 # The flags that decide the bits: no contraction of a product and a sum
 # into a fused multiply-add. Never add -ffast-math or -Ofast.

@@ -12,14 +12,13 @@
 // loops; vectors only compute several pixels of a column at once, and the
 // border rows go through the same formula one pixel at a time.
 //
-// Threads take contiguous blocks of columns. Before a sweep each thread
-// copies the old columns it needs from its neighbours' blocks (the halo),
-// then all threads sweep at once. The reference statistic is taken by the
-// calling thread; the progress step and every call into the caller run
-// between teams, with no worker alive. The interrupt check runs on the
-// calling thread at the start of an iteration, before the team barrier
-// that the workers wait at after copying their halos; when it says stop,
-// every member leaves at that barrier.
+// The image is split into contiguous blocks of columns, as many as the
+// plan has threads, which the team's members take in turn. Before a sweep
+// each block copies the old columns it needs from its neighbours' blocks
+// (the halo), then every block is swept. The reference statistic and the
+// interrupt check run on the calling thread at the start of each
+// iteration, between the team's phases; the progress step and every other
+// call into the caller run between teams, with no worker alive.
 #include "kernel.h"
 
 #if !FAST_PATHS_AVAILABLE
@@ -275,8 +274,8 @@ bool standard_tables(uint32_t rows, uint32_t cols, const NeighbourTables& tables
 }
 
 // What the members of one team share: the call's data and the part of the
-// filter this team runs. q0 and interrupted are written by member 0 before
-// a team barrier and read after it.
+// filter this team runs. q0, iteration and interrupted are written by the
+// calling thread between phases.
 struct FilterCall {
     const float* source;
     float* work;
@@ -284,17 +283,24 @@ struct FilterCall {
     uint32_t cols;
     DiffusionScratch scratch;
     uint32_t scratch_columns;  // columns of `rows` floats in each plane
+    int32_t shares;            // blocks of columns, each with its own scratch columns
     DiffusionParams params;
     bool library_exponential;  // the C library's exp rather than exponential.h's
-    bool exponentiate;         // first the exponential of the team's pixels
+    bool exponentiate;         // first the exponential of every pixel
     int32_t first_iteration;   // then iterations first .. end - 1
     int32_t end_iteration;
     bool take_logarithms;      // and last the logarithm
     InterruptCheck interrupt;  // asked every check_every iterations of the team
     int32_t check_every;
+    int32_t iteration;
     float q0;
     bool interrupted;
 };
+
+// The phases of a team. An iteration is two: each block copies the old
+// columns it needs from its neighbours' blocks (the halo), then every
+// block is swept.
+enum FilterPhase : int32_t { kExponentiate, kCopyHalos, kSweep, kLogarithm };
 
 // Scratch column `slot`, counting through the five planes in turn.
 float* scratch_column(const FilterCall& call, uint32_t slot) {
@@ -309,27 +315,30 @@ uint32_t share(uint32_t total, int32_t part, int32_t parts) {
                                  static_cast<uint32_t>(parts));
 }
 
-// One member's part of a team: its share of the pixels for the
-// exponentiation and the logarithm, its block of columns for the sweeps.
+// Share `part` of a phase: a range of pixels for the exponentiation and the
+// logarithm, a block of columns for the sweeps.
 template <int W>
-ALWAYS_INLINE void filter_member(void* context, const TeamMember& member) {
+ALWAYS_INLINE void filter_share(void* context, int32_t phase, int32_t part) {
     FilterCall& call = *static_cast<FilterCall*>(context);
     float* const work = call.work;
     const uint32_t rows = call.rows;
     const uint32_t cols = call.cols;
-    const uint32_t pixels = rows * cols;
-    const uint32_t first_pixel = share(pixels, member.index, member.count);
-    const uint32_t end_pixel = share(pixels, member.index + 1, member.count);
-    if (call.exponentiate) {
-        if (call.library_exponential)
+    if (phase == kExponentiate || phase == kLogarithm) {
+        const uint32_t pixels = rows * cols;
+        const uint32_t first_pixel = share(pixels, part, call.shares);
+        const uint32_t end_pixel = share(pixels, part + 1, call.shares);
+        if (phase == kLogarithm)
+            take_logarithms(work, first_pixel, end_pixel);
+        else if (call.library_exponential)
             exponentiate_pixels(call.source, work, first_pixel, end_pixel);
         else
             exponentiate_lanes<W>(call.source, work, first_pixel, end_pixel);
+        return;
     }
 
-    const uint32_t first = share(cols, member.index, member.count);
-    const uint32_t end = share(cols, member.index + 1, member.count);
-    const uint32_t slot = 6u * static_cast<uint32_t>(member.index);
+    const uint32_t first = share(cols, part, call.shares);
+    const uint32_t end = share(cols, part + 1, call.shares);
+    const uint32_t slot = 6u * static_cast<uint32_t>(part);
     float* prev = scratch_column(call, slot);
     float* save = scratch_column(call, slot + 1);
     float* coef = scratch_column(call, slot + 2);
@@ -337,64 +346,73 @@ ALWAYS_INLINE void filter_member(void* context, const TeamMember& member) {
     float* halo = end < cols ? scratch_column(call, slot + 4) : nullptr;
     float* halo_next = end < cols ? scratch_column(call, slot + 5) : nullptr;
     auto right_of = [cols](uint32_t j) { return j + 1 < cols ? j + 1 : j; };
+    if (phase == kCopyHalos) {
+        copy_column<W>(work + static_cast<size_t>(rows) * (first == 0 ? 0 : first - 1), rows, prev);
+        if (end < cols) {
+            copy_column<W>(work + static_cast<size_t>(rows) * end, rows, halo);
+            copy_column<W>(work + static_cast<size_t>(rows) * right_of(end), rows, halo_next);
+        }
+        return;
+    }
+
     // Old values of column c, for a column not yet updated in this sweep.
     auto old_column = [&](uint32_t c) -> const float* {
         if (c < end) return work + static_cast<size_t>(rows) * c;
         return c == end ? halo : halo_next;
     };
     const double step = 0.25 * static_cast<double>(call.params.lambda);
-    if (call.first_iteration < call.end_iteration) team_wait(member);
-
-    for (int32_t iteration = call.first_iteration; iteration < call.end_iteration; ++iteration) {
-        copy_column<W>(work + static_cast<size_t>(rows) * (first == 0 ? 0 : first - 1), rows, prev);
-        if (end < cols) {
-            copy_column<W>(work + static_cast<size_t>(rows) * end, rows, halo);
-            copy_column<W>(work + static_cast<size_t>(rows) * right_of(end), rows, halo_next);
+    const float q0 = call.q0;
+    const float q0d = (q0 + 1.0f) * q0;
+    coefficient_column<W, false>(prev, old_column(first), old_column(right_of(first)), rows, q0,
+                                 q0d, coef, nullptr);
+    for (uint32_t j = first; j < end; ++j) {
+        float* column = work + static_cast<size_t>(rows) * j;
+        const uint32_t right = right_of(j);
+        const float* coef_right = coef;
+        if (right != j) {
+            // Also saves the old values of column j.
+            coefficient_column<W, true>(column, old_column(right), old_column(right_of(right)),
+                                        rows, q0, q0d, coef_next, save);
+            coef_right = coef_next;
+        } else {
+            copy_column<W>(column, rows, save);
         }
-        if (member.index == 0) {
-            const int32_t done = iteration - call.first_iteration;
-            if (done != 0 && done % call.check_every == 0 && call.interrupt.pending != nullptr &&
-                call.interrupt.pending(call.interrupt.context))
-                call.interrupted = true;
-            call.q0 = reference_q0(work, rows, call.params.region);
-        }
-        team_wait(member);
-        if (call.interrupted) return;
-
-        const float q0 = call.q0;
-        const float q0d = (q0 + 1.0f) * q0;
-        coefficient_column<W, false>(prev, old_column(first), old_column(right_of(first)), rows, q0,
-                                     q0d, coef, nullptr);
-        for (uint32_t j = first; j < end; ++j) {
-            float* column = work + static_cast<size_t>(rows) * j;
-            const uint32_t right = right_of(j);
-            const float* coef_right = coef;
-            if (right != j) {
-                // Also saves the old values of column j.
-                coefficient_column<W, true>(column, old_column(right), old_column(right_of(right)),
-                                            rows, q0, q0d, coef_next, save);
-                coef_right = coef_next;
-            } else {
-                copy_column<W>(column, rows, save);
-            }
-            update_column<W>(prev, save, right == j ? save : old_column(right), coef, coef_right,
-                             rows, step, column);
-            float* t = prev;
-            prev = save;
-            save = t;
-            t = coef;
-            coef = coef_next;
-            coef_next = t;
-        }
-        team_wait(member);
+        update_column<W>(prev, save, right == j ? save : old_column(right), coef, coef_right, rows,
+                         step, column);
+        float* t = prev;
+        prev = save;
+        save = t;
+        t = coef;
+        coef = coef_next;
+        coef_next = t;
     }
-    if (call.take_logarithms) take_logarithms(work, first_pixel, end_pixel);
+}
+
+// On the calling thread between phases: the interrupt check and the
+// reference statistic at the start of each iteration.
+int32_t next_filter_phase(void* context, int32_t finished) {
+    FilterCall& call = *static_cast<FilterCall*>(context);
+    if (finished == kTeamStart && call.exponentiate) return kExponentiate;
+    if (finished == kCopyHalos) return kSweep;
+    if (finished == kLogarithm) return kTeamDone;
+    if (finished == kSweep) ++call.iteration;
+    if (call.iteration < call.end_iteration) {
+        const int32_t done = call.iteration - call.first_iteration;
+        if (done != 0 && done % call.check_every == 0 && call.interrupt.pending != nullptr &&
+            call.interrupt.pending(call.interrupt.context)) {
+            call.interrupted = true;
+            return kTeamDone;
+        }
+        call.q0 = reference_q0(call.work, call.rows, call.params.region);
+        return kCopyHalos;
+    }
+    return call.take_logarithms ? kLogarithm : kTeamDone;
 }
 
 struct FilterKernel {
     template <int kVectorBytes>
-    static ALWAYS_INLINE void run(void* context, const TeamMember& member) {
-        filter_member<kVectorBytes / static_cast<int>(sizeof(float))>(context, member);
+    static ALWAYS_INLINE void run(void* context, int32_t phase, int32_t part) {
+        filter_share<kVectorBytes / static_cast<int>(sizeof(float))>(context, phase, part);
     }
 };
 
@@ -402,15 +420,16 @@ struct ExponentiateCall {
     const float* source;
     float* work;
     uint32_t count;
+    int32_t shares;
 };
 
 struct ExponentiateKernel {
     template <int kVectorBytes>
-    static ALWAYS_INLINE void run(void* context, const TeamMember& member) {
+    static ALWAYS_INLINE void run(void* context, int32_t, int32_t part) {
         const ExponentiateCall& call = *static_cast<const ExponentiateCall*>(context);
         exponentiate_lanes<kVectorBytes / static_cast<int>(sizeof(float))>(
-            call.source, call.work, share(call.count, member.index, member.count),
-            share(call.count, member.index + 1, member.count));
+            call.source, call.work, share(call.count, part, call.shares),
+            share(call.count, part + 1, call.shares));
     }
 };
 
@@ -423,9 +442,9 @@ void exponentiate_with(const PathChoice& choice, const float* source, float* wor
         exponentiate_pixels(source, work, 0, count);
         return;
     }
-    ExponentiateCall call{source, work, count};
-    run_team(threads_for(choice.threads, count, kSmallImage),
-             TeamBodies<ExponentiateKernel>::for_path(path), &call);
+    const int32_t threads = threads_for(choice.threads, count, kSmallImage);
+    ExponentiateCall call{source, work, count, threads};
+    run_team(threads, {threads, ShareRunners<ExponentiateKernel>::for_path(path), one_phase, &call});
 }
 
 FilterPlan plan_filter(const PathChoice& choice, uint32_t rows, uint32_t cols) {
@@ -454,6 +473,7 @@ FilterEnd diffuse_planned(const FilterPlan& plan, const float* source, float* wo
                     cols,
                     scratch,
                     plan.scratch_columns,
+                    plan.threads,
                     params,
                     plan.library_exponential,
                     true,
@@ -462,14 +482,16 @@ FilterEnd diffuse_planned(const FilterPlan& plan, const float* source, float* wo
                     false,
                     interrupt,
                     check_every > 1 ? static_cast<int32_t>(check_every) : 1,
+                    0,
                     0.0f,
                     false};
-    const TeamBody body = TeamBodies<FilterKernel>::for_path(plan.path);
+    const TeamWork team{plan.threads, ShareRunners<FilterKernel>::for_path(plan.path),
+                        next_filter_phase, &call};
     const int32_t iterations = params.iterations > 0 ? params.iterations : 0;
     if (progress.advance == nullptr || iterations == 0) {
         call.end_iteration = iterations;
         call.take_logarithms = true;
-        run_team(plan.threads, body, &call);
+        run_team(plan.threads, team);
         return call.interrupted ? FilterEnd::kInterrupted : FilterEnd::kCompleted;
     }
     // The progress step may call into the host, which may leave the
@@ -479,16 +501,16 @@ FilterEnd diffuse_planned(const FilterPlan& plan, const float* source, float* wo
     call.interrupt = kNoInterruptCheck;
     for (int32_t iteration = 0; iteration < iterations; ++iteration) {
         call.exponentiate = iteration == 0;
-        call.first_iteration = iteration;
+        call.first_iteration = call.iteration = iteration;
         call.end_iteration = iteration + 1;
-        run_team(plan.threads, body, &call);
+        run_team(plan.threads, team);
         if (!progress.advance(progress.context, iteration)) return FilterEnd::kCancelled;
         if (iteration + 1 < iterations && poll.after(pixels)) return FilterEnd::kInterrupted;
     }
     call.exponentiate = false;
-    call.first_iteration = call.end_iteration = iterations;
+    call.first_iteration = call.end_iteration = call.iteration = iterations;
     call.take_logarithms = true;
-    run_team(plan.threads, body, &call);
+    run_team(plan.threads, team);
     return FilterEnd::kCompleted;
 }
 

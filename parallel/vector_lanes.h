@@ -1,10 +1,10 @@
 // What the fast paths of both cores share: vectors of W lanes with exact
-// one-lane tails, and the dispatch of a team body to the instruction set
-// the processor offers (instruction_sets.h).
+// one-lane tails, and the dispatch of a team's shares to the instruction
+// set the processor offers (instruction_sets.h).
 //
 // A kernel is written once as a template over the vector width in bytes
 // (16 for the x86-64 baseline and for NEON, 32 for AVX2, 64 for AVX-512);
-// on x86-64 TeamBodies builds it for each instruction set with target
+// on x86-64 ShareRunners builds it for each instruction set with target
 // attributes, so that one binary carries every width and picks one at run
 // time. Every 64-bit Arm processor has NEON, the one width there. A vector
 // wider than the processor's registers (the double-precision lanes of four
@@ -49,26 +49,29 @@ struct Vector<T, 1> {
     static ALWAYS_INLINE V splat(T x) { return x; }
 };
 
-// Kernel::run<kVectorBytes>(context, member) built for each instruction
-// set: the team body for a path is for_path(path).
+typedef void (*ShareRunner)(void* context, int32_t phase, int32_t share);
+
+// Kernel::run<kVectorBytes>(context, phase, share) built for each
+// instruction set: the share runner for a path is for_path(path).
 template <typename Kernel>
-struct TeamBodies {
-    static void baseline(void* context, const TeamMember& member) {
-        Kernel::template run<16>(context, member);
+struct ShareRunners {
+    static void baseline(void* context, int32_t phase, int32_t share) {
+        Kernel::template run<16>(context, phase, share);
     }
 #if FAST_PATHS_X86
-    __attribute__((target("avx2"))) static void avx2(void* context, const TeamMember& member) {
-        Kernel::template run<32>(context, member);
+    __attribute__((target("avx2"))) static void avx2(void* context, int32_t phase,
+                                                     int32_t share) {
+        Kernel::template run<32>(context, phase, share);
     }
-    __attribute__((target("avx512f"))) static void avx512(void* context,
-                                                          const TeamMember& member) {
-        Kernel::template run<64>(context, member);
+    __attribute__((target("avx512f"))) static void avx512(void* context, int32_t phase,
+                                                          int32_t share) {
+        Kernel::template run<64>(context, phase, share);
     }
-    static TeamBody for_path(CpuPath path) {
+    static ShareRunner for_path(CpuPath path) {
         return path == CpuPath::kAvx512 ? avx512 : path == CpuPath::kAvx2 ? avx2 : baseline;
     }
 #else
-    static TeamBody for_path(CpuPath) { return baseline; }
+    static ShareRunner for_path(CpuPath) { return baseline; }
 #endif
 };
 

@@ -1,6 +1,5 @@
-// The team-size rule, and the team of one where the fast paths do not
-// exist; the threaded teams are in worker_team_posix.cpp and
-// worker_team_windows.cpp.
+// The team-size rule, and the team of one; the threaded teams are in
+// worker_team_posix.cpp and worker_team_windows.cpp (team_schedule.h).
 #include "worker_team.h"
 
 #include "instruction_sets.h"
@@ -15,12 +14,19 @@ int32_t threads_for(int32_t requested, uint64_t work, uint64_t small_work) {
     return team_size(allowed_cpu_count(), work, small_work);
 }
 
+int32_t one_phase(void*, int32_t finished) { return finished == kTeamStart ? 0 : kTeamDone; }
+
+void run_shares_in_turn(const TeamWork& work) {
+    for (int32_t phase = work.next_phase(work.context, kTeamStart); phase != kTeamDone;
+         phase = work.next_phase(work.context, phase))
+        for (int32_t share = 0; share < work.shares; ++share)
+            work.run_share(work.context, phase, share);
+}
+
 #if !FAST_PATHS_AVAILABLE
 
 int32_t allowed_cpu_count() { return 1; }
 
-void run_team(int32_t, TeamBody body, void* context) { body(context, TeamMember{0, 1, nullptr}); }
-
-void team_wait(const TeamMember&) {}
+void run_team(int32_t, const TeamWork& work) { run_shares_in_turn(work); }
 
 #endif

@@ -1,7 +1,7 @@
 // The worker team on POSIX threads (Linux and macOS); worker_team_windows.cpp
 // has the one for 64-bit Windows.
 #include "instruction_sets.h"
-#include "team_gate.h"
+#include "team_schedule.h"
 #include "worker_team.h"
 
 #if FAST_PATHS_AVAILABLE && !defined(_WIN32)
@@ -22,7 +22,7 @@ int32_t allowed_cpu_count() {
 
 namespace {
 
-int32_t processors_to_spin_on() { return allowed_cpu_count(); }
+int32_t processors_to_run_on() { return allowed_cpu_count(); }
 
 }  // namespace
 #else
@@ -100,9 +100,8 @@ int32_t affinity_count() {
     return online > 0 && online < INT32_MAX ? static_cast<int32_t>(online) : 1;
 }
 
-// A team's barrier spins only where its members have a processor each:
-// the affinity mask, without the quota files read for every team.
-int32_t processors_to_spin_on() { return affinity_count(); }
+// The affinity mask, without the quota files read for every team.
+int32_t processors_to_run_on() { return affinity_count(); }
 
 }  // namespace
 
@@ -121,71 +120,27 @@ namespace {
 
 struct PosixSync {
     pthread_mutex_t mutex;
-    pthread_cond_t cond;
+    pthread_cond_t members;
+    pthread_cond_t caller;
     PosixSync() {
         pthread_mutex_init(&mutex, nullptr);
-        pthread_cond_init(&cond, nullptr);
+        pthread_cond_init(&members, nullptr);
+        pthread_cond_init(&caller, nullptr);
     }
     ~PosixSync() {
-        pthread_cond_destroy(&cond);
+        pthread_cond_destroy(&caller);
+        pthread_cond_destroy(&members);
         pthread_mutex_destroy(&mutex);
     }
     PosixSync(const PosixSync&) = delete;
     PosixSync& operator=(const PosixSync&) = delete;
+    pthread_cond_t* of(Waiters waiters) { return waiters == Waiters::kCaller ? &caller : &members; }
     void lock() { pthread_mutex_lock(&mutex); }
     void unlock() { pthread_mutex_unlock(&mutex); }
-    void sleep() { pthread_cond_wait(&cond, &mutex); }
-    void wake_all() { pthread_cond_broadcast(&cond); }
+    void sleep(Waiters waiters) { pthread_cond_wait(of(waiters), &mutex); }
+    void wake_one(Waiters waiters) { pthread_cond_signal(of(waiters)); }
+    void wake_all(Waiters waiters) { pthread_cond_broadcast(of(waiters)); }
 };
-
-// A Linux thread starts with its creator's floating-point state; a macOS
-// thread with the default one (xnu: the arm64 FPCR is 0, the x86_64 MXCSR
-// 0x1f80), so there each member loads the caller's control register
-// (rounding direction, flush-to-zero) and computes as the host has set.
-#if defined(__APPLE__) && defined(__aarch64__)
-typedef uint64_t FloatControl;
-FloatControl callers_float_control() {
-    uint64_t fpcr;
-    __asm__ __volatile__("mrs %0, fpcr" : "=r"(fpcr));
-    return fpcr;
-}
-void load_float_control(FloatControl fpcr) {
-    __asm__ __volatile__("msr fpcr, %0" : : "r"(fpcr));
-}
-#elif defined(__APPLE__)
-typedef unsigned FloatControl;
-FloatControl callers_float_control() { return __builtin_ia32_stmxcsr(); }
-void load_float_control(FloatControl mxcsr) { __builtin_ia32_ldmxcsr(mxcsr); }
-#else
-struct FloatControl {};
-FloatControl callers_float_control() { return {}; }
-void load_float_control(FloatControl) {}
-#endif
-
-}  // namespace
-
-struct TeamBarrier {
-    TeamGate<PosixSync> gate;
-    FloatControl float_control;
-    TeamBody body;
-    void* context;
-};
-
-namespace {
-
-struct Launch {
-    TeamBarrier* barrier;
-    int32_t index;
-};
-
-void* member_main(void* argument) {
-    const Launch* launch = static_cast<const Launch*>(argument);
-    TeamBarrier* barrier = launch->barrier;
-    load_float_control(barrier->float_control);
-    const int32_t count = barrier->gate.wait_open();
-    barrier->body(barrier->context, TeamMember{launch->index, count, barrier});
-    return nullptr;
-}
 
 // Every signal but those a fault raises on the faulting thread itself.
 sigset_t asynchronous_signals() {
@@ -196,38 +151,72 @@ sigset_t asynchronous_signals() {
     return signals;
 }
 
-}  // namespace
+struct PosixTeam {
+    typedef PosixSync Sync;
+    typedef pthread_t Thread;
 
-void run_team(int32_t count, TeamBody body, void* context) {
-    if (count > kMostThreads) count = kMostThreads;
-    if (count <= 1) {
-        body(context, TeamMember{0, 1, nullptr});
-        return;
+    // A Linux thread starts with its creator's floating-point state; a
+    // macOS thread with the default one (xnu: the arm64 FPCR is 0, the
+    // x86_64 MXCSR 0x1f80), so there each member loads the caller's control
+    // register (rounding direction, flush-to-zero) and computes as the host
+    // has set.
+#if defined(__APPLE__) && defined(__aarch64__)
+    typedef uint64_t FloatControl;
+    static FloatControl callers_float_control() {
+        uint64_t fpcr;
+        __asm__ __volatile__("mrs %0, fpcr" : "=r"(fpcr));
+        return fpcr;
     }
-    TeamBarrier barrier{{}, callers_float_control(), body, context};
+    static void load_float_control(FloatControl fpcr) {
+        __asm__ __volatile__("msr fpcr, %0" : : "r"(fpcr));
+    }
+#elif defined(__APPLE__)
+    typedef unsigned FloatControl;
+    static FloatControl callers_float_control() { return __builtin_ia32_stmxcsr(); }
+    static void load_float_control(FloatControl mxcsr) { __builtin_ia32_ldmxcsr(mxcsr); }
+#else
+    struct FloatControl {};
+    static FloatControl callers_float_control() { return {}; }
+    static void load_float_control(FloatControl) {}
+#endif
 
-    // Threads start with their creator's signal mask: the workers block
-    // the host's signals, and the calling thread gets its own mask back.
+    static bool start(Thread& thread, void* launch, bool from_caller);
+    static void join(Thread& thread) { pthread_join(thread, nullptr); }
+};
+
+void* member_thread(void* launch) {
+    TeamSchedule<PosixTeam>::member_entry(launch);
+    return nullptr;
+}
+
+bool PosixTeam::start(Thread& thread, void* launch, bool from_caller) {
+    // Threads start with their creator's signal mask: members block the
+    // host's signals, and the calling thread gets its own mask back.
+    if (!from_caller) return pthread_create(&thread, nullptr, member_thread, launch) == 0;
     const sigset_t blocked = asynchronous_signals();
     sigset_t callers_mask;
     pthread_sigmask(SIG_SETMASK, &blocked, &callers_mask);
-    pthread_t threads[kMostThreads];
-    Launch launches[kMostThreads];
-    int32_t started = 0;
-    for (int32_t index = 1; index < count; ++index) {
-        launches[index] = Launch{&barrier, index};
-        if (pthread_create(&threads[index], nullptr, member_main, &launches[index]) != 0) break;
-        started = index;
-    }
+    const bool started = pthread_create(&thread, nullptr, member_thread, launch) == 0;
     pthread_sigmask(SIG_SETMASK, &callers_mask, nullptr);
-
-    barrier.gate.open(started + 1, processors_to_spin_on());
-    body(context, TeamMember{0, started + 1, &barrier});
-    for (int32_t index = 1; index <= started; ++index) pthread_join(threads[index], nullptr);
+    return started;
 }
 
-void team_wait(const TeamMember& member) {
-    if (member.count > 1) member.barrier->gate.wait();
+}  // namespace
+
+void run_team(int32_t threads, const TeamWork& work) {
+    // No more threads than shares, nor than the processors the process
+    // may run on: a member without a processor of its own would only take
+    // time from the others.
+    const int32_t processors = processors_to_run_on();
+    if (threads > processors) threads = processors;
+    if (threads > kMostThreads) threads = kMostThreads;
+    if (threads > work.shares) threads = work.shares;
+    if (threads <= 1) {
+        run_shares_in_turn(work);
+        return;
+    }
+    TeamSchedule<PosixTeam> schedule(work, threads);
+    schedule.run();
 }
 
 #endif

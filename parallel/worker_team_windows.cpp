@@ -1,8 +1,8 @@
 // The worker team on Win32 threads (64-bit Windows): CreateThread for the
-// members, an SRW lock and a condition variable for the barrier, every
+// members, an SRW lock and two condition variables for the schedule, every
 // member joined before run_team returns. All of it comes from KERNEL32.
 #include "instruction_sets.h"
-#include "team_gate.h"
+#include "team_schedule.h"
 #include "worker_team.h"
 
 #if FAST_PATHS_AVAILABLE && defined(_WIN32)
@@ -22,86 +22,77 @@ namespace {
 
 struct WindowsSync {
     SRWLOCK srw;
-    CONDITION_VARIABLE cond;
+    CONDITION_VARIABLE members;
+    CONDITION_VARIABLE caller;
     WindowsSync() {
         InitializeSRWLock(&srw);
-        InitializeConditionVariable(&cond);
+        InitializeConditionVariable(&members);
+        InitializeConditionVariable(&caller);
     }
     WindowsSync(const WindowsSync&) = delete;
     WindowsSync& operator=(const WindowsSync&) = delete;
+    CONDITION_VARIABLE* of(Waiters waiters) {
+        return waiters == Waiters::kCaller ? &caller : &members;
+    }
     void lock() { AcquireSRWLockExclusive(&srw); }
     void unlock() { ReleaseSRWLockExclusive(&srw); }
-    void sleep() { SleepConditionVariableSRW(&cond, &srw, INFINITE, 0); }
-    void wake_all() { WakeAllConditionVariable(&cond); }
+    void sleep(Waiters waiters) { SleepConditionVariableSRW(of(waiters), &srw, INFINITE, 0); }
+    void wake_one(Waiters waiters) { WakeConditionVariable(of(waiters)); }
+    void wake_all(Waiters waiters) { WakeAllConditionVariable(of(waiters)); }
 };
-
-}  // namespace
-
-struct TeamBarrier {
-    TeamGate<WindowsSync> gate;
-    unsigned mxcsr;  // the caller's SSE control and status register
-    TeamBody body;
-    void* context;
-};
-
-namespace {
 
 // The members need little stack: the sweeps keep a few kilobytes of
 // columns there.
 constexpr SIZE_T kMemberStack = 256 * 1024;
 
-struct Launch {
-    TeamBarrier* barrier;
-    int32_t index;
-};
+struct WindowsTeam {
+    typedef WindowsSync Sync;
+    typedef HANDLE Thread;
 
-DWORD WINAPI member_main(void* argument) {
-    const Launch* launch = static_cast<const Launch*>(argument);
-    TeamBarrier* barrier = launch->barrier;
-    __builtin_ia32_ldmxcsr(barrier->mxcsr);
-    const int32_t count = barrier->gate.wait_open();
-    barrier->body(barrier->context, TeamMember{launch->index, count, barrier});
-    return 0;
-}
-
-}  // namespace
-
-void run_team(int32_t count, TeamBody body, void* context) {
-    if (count > kMostThreads) count = kMostThreads;
-    if (count <= 1) {
-        body(context, TeamMember{0, 1, nullptr});
-        return;
-    }
     // A new thread starts with the default floating-point state, not its
     // creator's as on Linux: each member loads the caller's SSE control
     // register (rounding direction, flush-to-zero, denormals-are-zero), so
     // every member computes as the host has set. The fast paths do no x87
     // arithmetic.
-    TeamBarrier barrier{{}, __builtin_ia32_stmxcsr(), body, context};
+    typedef unsigned FloatControl;
+    static FloatControl callers_float_control() { return __builtin_ia32_stmxcsr(); }
+    static void load_float_control(FloatControl mxcsr) { __builtin_ia32_ldmxcsr(mxcsr); }
 
-    HANDLE threads[kMostThreads];
-    Launch launches[kMostThreads];
-    int32_t started = 0;
-    for (int32_t index = 1; index < count; ++index) {
-        launches[index] = Launch{&barrier, index};
-        threads[index] = CreateThread(nullptr, kMemberStack, member_main, &launches[index],
-                                      STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-        if (threads[index] == nullptr) break;
-        started = index;
+    static bool start(Thread& thread, void* launch, bool from_caller);
+    // A thread's handle is signalled once the thread has ended.
+    static void join(Thread& thread) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
     }
+};
 
-    barrier.gate.open(started + 1, allowed_cpu_count());
-    body(context, TeamMember{0, started + 1, &barrier});
-    // A thread's handle is signalled once the thread has ended: none is
-    // left running when run_team returns.
-    for (int32_t index = 1; index <= started; ++index) {
-        WaitForSingleObject(threads[index], INFINITE);
-        CloseHandle(threads[index]);
-    }
+DWORD WINAPI member_thread(void* launch) {
+    TeamSchedule<WindowsTeam>::member_entry(launch);
+    return 0;
 }
 
-void team_wait(const TeamMember& member) {
-    if (member.count > 1) member.barrier->gate.wait();
+bool WindowsTeam::start(Thread& thread, void* launch, bool) {
+    thread = CreateThread(nullptr, kMemberStack, member_thread, launch,
+                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    return thread != nullptr;
+}
+
+}  // namespace
+
+void run_team(int32_t threads, const TeamWork& work) {
+    // No more threads than shares, nor than the processors the process
+    // may run on: a member without a processor of its own would only take
+    // time from the others.
+    const int32_t processors = allowed_cpu_count();
+    if (threads > processors) threads = processors;
+    if (threads > kMostThreads) threads = kMostThreads;
+    if (threads > work.shares) threads = work.shares;
+    if (threads <= 1) {
+        run_shares_in_turn(work);
+        return;
+    }
+    TeamSchedule<WindowsTeam> schedule(work, threads);
+    schedule.run();
 }
 
 #endif

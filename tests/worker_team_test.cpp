@@ -9,12 +9,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,8 +30,6 @@
 #include "worker_team.h"
 
 namespace {
-
-
 
 struct SizeCase {
     int32_t allowed_cpus;
@@ -178,58 +180,82 @@ TEST(QuotaTest, AChildInAOneProcessorGroupPlansOneThread) {
                                          "miscounted, 93: wrong team size";
 }
 
-// Members started for a team of more than 64 threads: at most 64.
-TEST(TeamTest, NeverMoreThan64Members) {
-    std::atomic<int32_t> members{0};
-    std::atomic<int32_t> largest_count{0};
-    struct Context {
-        std::atomic<int32_t>* members;
-        std::atomic<int32_t>* largest_count;
-    } context{&members, &largest_count};
-    run_team(
-        100,
-        [](void* c, const TeamMember& member) {
-            auto* context = static_cast<Context*>(c);
-            context->members->fetch_add(1);
-            int32_t seen = context->largest_count->load();
-            while (member.count > seen && !context->largest_count->compare_exchange_weak(seen, member.count)) {
-            }
-            team_wait(member);
-        },
-        &context);
-    EXPECT_LE(members.load(), kMostThreads);
-    EXPECT_EQ(members.load(), largest_count.load());
-}
-
-// The asynchronous signals each member blocks, as a bit per signal.
-struct MaskRecord {
-    std::vector<std::vector<int>> blocked;  // by member index: SIGINT, SIGTERM, SIGUSR1, SIGSEGV
+// Work of ten phases of 40 shares, each share sleeping a little so that
+// members join in: what each share and each phase change saw.
+struct PhaseRecord {
+    pthread_t caller = pthread_self();
+    std::mutex lock;
+    std::set<pthread_t> threads;
+    std::vector<std::array<int, 40>> runs = std::vector<std::array<int, 40>>(10);
+    std::atomic<int32_t> open_phase{-1};
+    std::atomic<int32_t> running{0};
+    int32_t misplaced = 0;  // shares outside their phase, or changes beside a running share
+    std::vector<std::vector<int>> blocked_on_caller, blocked_on_workers;  // SIGINT, SIGTERM, SIGUSR1, SIGSEGV
 };
 
-TEST(TeamTest, WorkersBlockTheHostsSignalsAndTheCallerKeepsItsMask) {
+void record_share(void* context, int32_t phase, int32_t share) {
+    auto& record = *static_cast<PhaseRecord*>(context);
+    record.running.fetch_add(1);
+    usleep(200 + 100 * (share % 3));
+    sigset_t mask;
+    pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    std::vector<int> blocked;
+    for (int signal : {SIGINT, SIGTERM, SIGUSR1, SIGSEGV}) blocked.push_back(sigismember(&mask, signal));
+    {
+        std::lock_guard<std::mutex> hold(record.lock);
+        if (phase != record.open_phase.load()) ++record.misplaced;
+        ++record.runs[phase][share];
+        record.threads.insert(pthread_self());
+        (pthread_equal(pthread_self(), record.caller) ? record.blocked_on_caller
+                                                      : record.blocked_on_workers)
+            .push_back(blocked);
+    }
+    record.running.fetch_sub(1);
+}
+
+int32_t next_recorded_phase(void* context, int32_t finished) {
+    auto& record = *static_cast<PhaseRecord*>(context);
+    if (record.running.load() != 0 || !pthread_equal(pthread_self(), record.caller))
+        ++record.misplaced;
+    const int32_t next = finished == kTeamStart ? 0 : finished + 1 < 10 ? finished + 1 : kTeamDone;
+    record.open_phase.store(next);
+    return next;
+}
+
+class TeamTest : public ::testing::TestWithParam<int32_t> {};
+
+// Every share of every phase once, each phase over before the next change
+// of phase, which runs on the calling thread alone; never more threads than
+// 64 or the processors, and none left afterwards; workers block the host's
+// signals and the caller keeps its mask.
+TEST_P(TeamTest, RunsEveryShareOnceAPhaseAtATime) {
+    const int32_t threads = GetParam();
     sigset_t before;
     pthread_sigmask(SIG_SETMASK, nullptr, &before);
-    MaskRecord record;
-    record.blocked.resize(4);
-    run_team(
-        4,
-        [](void* c, const TeamMember& member) {
-            auto* record = static_cast<MaskRecord*>(c);
-            sigset_t mask;
-            pthread_sigmask(SIG_SETMASK, nullptr, &mask);
-            for (int signal : {SIGINT, SIGTERM, SIGUSR1, SIGSEGV})
-                record->blocked[member.index].push_back(sigismember(&mask, signal));
-            team_wait(member);
-        },
-        &record);
-    EXPECT_EQ(record.blocked[0], (std::vector<int>{0, 0, 0, 0})) << "the calling thread";
-    for (int index = 1; index < 4; ++index)
-        EXPECT_EQ(record.blocked[index], (std::vector<int>{1, 1, 1, 0})) << "worker " << index;
+    const size_t threads_before = threads_in_process();
+    PhaseRecord record;
+    run_team(threads, {40, record_share, next_recorded_phase, &record});
+    EXPECT_EQ(threads_settled_at(threads_before), threads_before);
+    EXPECT_EQ(record.misplaced, 0);
+    for (const auto& phase : record.runs) {
+        for (int runs : phase) ASSERT_EQ(runs, 1);
+    }
+    cpu_set_t mask;
+    ASSERT_EQ(sched_getaffinity(0, sizeof mask, &mask), 0);
+    const int32_t most = std::min({threads, kMostThreads, CPU_COUNT(&mask)});
+    EXPECT_LE(record.threads.size(), static_cast<size_t>(most)) << "one per processor at most";
+    if (most > 1) {
+        EXPECT_GE(record.threads.size(), 2u) << "no worker took a share";
+    }
+    for (const auto& blocked : record.blocked_on_caller) EXPECT_EQ(blocked, (std::vector<int>{0, 0, 0, 0}));
+    for (const auto& blocked : record.blocked_on_workers) EXPECT_EQ(blocked, (std::vector<int>{1, 1, 1, 0}));
     sigset_t after;
     pthread_sigmask(SIG_SETMASK, nullptr, &after);
     for (int signal = 1; signal < NSIG; ++signal)
         EXPECT_EQ(sigismember(&before, signal), sigismember(&after, signal)) << "signal " << signal;
 }
+
+INSTANTIATE_TEST_SUITE_P(Threads, TeamTest, ::testing::Values(1, 2, 7, 64, 100));
 
 // --- the filter's team -------------------------------------------------------------
 

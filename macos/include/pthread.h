@@ -53,6 +53,7 @@ int pthread_cond_init(pthread_cond_t* __restrict cond, const pthread_condattr_t*
 int pthread_cond_destroy(pthread_cond_t* cond);
 int pthread_cond_wait(pthread_cond_t* __restrict cond, pthread_mutex_t* __restrict mutex);
 int pthread_cond_broadcast(pthread_cond_t* cond);
+int pthread_cond_signal(pthread_cond_t* cond);
 
 DARWIN_C_END
 

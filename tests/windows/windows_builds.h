@@ -45,14 +45,14 @@ inline std::set<std::string> crtdll_functions(const std::set<std::string>&) { re
 // from making on Windows, and the reading of the control group's CPU quota.
 inline std::set<std::string> msvcrt_functions(const std::set<std::string>& linux_c_library) {
     static const std::set<std::string> kLinuxOnly = {
-        "pthread_create",         "pthread_join",          "pthread_mutex_init",
-        "pthread_mutex_destroy",  "pthread_mutex_lock",    "pthread_mutex_unlock",
-        "pthread_cond_init",      "pthread_cond_destroy",  "pthread_cond_wait",
-        "pthread_cond_broadcast", "pthread_sigmask",       "sigfillset",
-        "sigdelset",              "sched_getaffinity",     "sysconf",
-        "vsnprintf",              "memset",                "memcpy",
-        "strlen",                 "open",                  "read",
-        "close"};
+        "pthread_create",        "pthread_join",          "pthread_mutex_init",
+        "pthread_mutex_destroy", "pthread_mutex_lock",    "pthread_mutex_unlock",
+        "pthread_cond_init",     "pthread_cond_destroy",  "pthread_cond_wait",
+        "pthread_cond_broadcast", "pthread_cond_signal",   "pthread_sigmask",
+        "sigfillset",            "sigdelset",             "sched_getaffinity",
+        "sysconf",               "vsnprintf",             "memset",
+        "memcpy",                "strlen",                "open",
+        "read",                  "close"};
     std::set<std::string> functions;
     for (const std::string& name : linux_c_library)
         if (kLinuxOnly.count(name) == 0) functions.insert(name);
@@ -75,7 +75,8 @@ inline const WindowsBuild kWin64{
     {"AcquireSRWLockExclusive", "CloseHandle", "CreateThread", "DisableThreadLibraryCalls",
      "GetCurrentProcess", "GetModuleHandleA", "GetProcAddress", "GetProcessAffinityMask",
      "InitializeConditionVariable", "InitializeSRWLock", "ReleaseSRWLockExclusive",
-     "SleepConditionVariableSRW", "WaitForSingleObject", "WakeAllConditionVariable"},
+     "SleepConditionVariableSRW", "WaitForSingleObject", "WakeAllConditionVariable",
+     "WakeConditionVariable"},
     true, {53}, false};
 
 inline const WindowsBuild& kBuild = WINDOWS_BITS == 32 ? kWin32 : kWin64;
