@@ -215,3 +215,19 @@ private:
         return end ? served : now;
     }
 };
+
+// run_team on a Platform's threads, `processors` those the process may run
+// on. No more threads than shares, nor than processors: a member without a
+// processor of its own would only take time from the others.
+template <typename Platform>
+void run_scheduled(int32_t threads, const TeamWork& work, int32_t processors) {
+    if (threads > processors) threads = processors;
+    if (threads > kMostThreads) threads = kMostThreads;
+    if (threads > work.shares) threads = work.shares;
+    if (threads <= 1) {
+        run_shares_in_turn(work);
+        return;
+    }
+    TeamSchedule<Platform> schedule(work, threads);
+    schedule.run();
+}

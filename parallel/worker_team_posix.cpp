@@ -204,19 +204,7 @@ bool PosixTeam::start(Thread& thread, void* launch, bool from_caller) {
 }  // namespace
 
 void run_team(int32_t threads, const TeamWork& work) {
-    // No more threads than shares, nor than the processors the process
-    // may run on: a member without a processor of its own would only take
-    // time from the others.
-    const int32_t processors = processors_to_run_on();
-    if (threads > processors) threads = processors;
-    if (threads > kMostThreads) threads = kMostThreads;
-    if (threads > work.shares) threads = work.shares;
-    if (threads <= 1) {
-        run_shares_in_turn(work);
-        return;
-    }
-    TeamSchedule<PosixTeam> schedule(work, threads);
-    schedule.run();
+    run_scheduled<PosixTeam>(threads, work, processors_to_run_on());
 }
 
 #endif

@@ -80,19 +80,7 @@ bool WindowsTeam::start(Thread& thread, void* launch, bool) {
 }  // namespace
 
 void run_team(int32_t threads, const TeamWork& work) {
-    // No more threads than shares, nor than the processors the process
-    // may run on: a member without a processor of its own would only take
-    // time from the others.
-    const int32_t processors = allowed_cpu_count();
-    if (threads > processors) threads = processors;
-    if (threads > kMostThreads) threads = kMostThreads;
-    if (threads > work.shares) threads = work.shares;
-    if (threads <= 1) {
-        run_shares_in_turn(work);
-        return;
-    }
-    TeamSchedule<WindowsTeam> schedule(work, threads);
-    schedule.run();
+    run_scheduled<WindowsTeam>(threads, work, allowed_cpu_count());
 }
 
 #endif

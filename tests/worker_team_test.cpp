@@ -26,6 +26,7 @@
 #include "cpu_quota.h"
 #include "kernel.h"
 #include "plugin_support.h"
+#include "team_schedule.h"
 #include "threads.h"
 #include "worker_team.h"
 
@@ -256,6 +257,64 @@ TEST_P(TeamTest, RunsEveryShareOnceAPhaseAtATime) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, TeamTest, ::testing::Values(1, 2, 7, 64, 100));
+
+// Threads whose members may be kept from running, as where the machine's
+// processors are busy with other work; counts the threads started.
+struct HeldThreads {
+    struct Sync {
+        pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+        pthread_cond_t conds[2] = {PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER};
+        void lock() { pthread_mutex_lock(&mutex); }
+        void unlock() { pthread_mutex_unlock(&mutex); }
+        void sleep(Waiters w) { pthread_cond_wait(&conds[static_cast<int>(w)], &mutex); }
+        void wake_one(Waiters w) { pthread_cond_signal(&conds[static_cast<int>(w)]); }
+        void wake_all(Waiters w) { pthread_cond_broadcast(&conds[static_cast<int>(w)]); }
+    };
+    typedef pthread_t Thread;
+    struct FloatControl {};
+    static FloatControl callers_float_control() { return {}; }
+    static void load_float_control(FloatControl) {}
+
+    static inline std::atomic<bool> hold{false};
+    static inline std::atomic<int32_t> starts{0};
+    static bool start(Thread& thread, void* launch, bool) {
+        ++starts;
+        const auto held = [](void* launch) -> void* {
+            while (hold.load()) usleep(100);
+            TeamSchedule<HeldThreads>::member_entry(launch);
+            return nullptr;
+        };
+        return pthread_create(&thread, nullptr, held, launch) == 0;
+    }
+    static void join(Thread& thread) { pthread_join(thread, nullptr); }
+};
+
+// Two phases of 64 shares of a millisecond each, on a team of 64; with
+// `held`, members start to run only once the first phase is over.
+int32_t threads_started_for(bool held) {
+    HeldThreads::hold = held;
+    HeldThreads::starts = 0;
+    std::atomic<int32_t> runs{0};
+    const auto run_share = [](void* runs, int32_t, int32_t) {
+        usleep(1000);
+        ++*static_cast<std::atomic<int32_t>*>(runs);
+    };
+    const auto next_phase = [](void*, int32_t finished) {
+        if (finished == 0) HeldThreads::hold = false;
+        return finished == kTeamStart ? 0 : finished == 0 ? 1 : kTeamDone;
+    };
+    const TeamWork work{64, run_share, next_phase, &runs};
+    TeamSchedule<HeldThreads>(work, 64).run();
+    EXPECT_EQ(runs.load(), 128);
+    return HeldThreads::starts.load();
+}
+
+// Members that run at once start two more each while shares are left; a
+// member that waited longer than its phase for a processor starts none.
+TEST(TeamTest, OnlyMembersThatRunAtOnceStartOthers) {
+    EXPECT_GT(threads_started_for(false), 2);
+    EXPECT_EQ(threads_started_for(true), 2) << "the caller's two children, and no more";
+}
 
 // --- the filter's team -------------------------------------------------------------
 
