@@ -290,17 +290,17 @@ struct HeldThreads {
 };
 
 // Two phases of 64 shares of a millisecond each, on a team of 64; with
-// `held`, members start to run only once the first phase is over.
+// `held`, members start to run only once the second phase has begun.
 int32_t threads_started_for(bool held) {
     HeldThreads::hold = held;
     HeldThreads::starts = 0;
     std::atomic<int32_t> runs{0};
-    const auto run_share = [](void* runs, int32_t, int32_t) {
+    const auto run_share = [](void* runs, int32_t phase, int32_t) {
+        if (phase == 1) HeldThreads::hold = false;
         usleep(1000);
         ++*static_cast<std::atomic<int32_t>*>(runs);
     };
     const auto next_phase = [](void*, int32_t finished) {
-        if (finished == 0) HeldThreads::hold = false;
         return finished == kTeamStart ? 0 : finished == 0 ? 1 : kTeamDone;
     };
     const TeamWork work{64, run_share, next_phase, &runs};
