@@ -67,13 +67,12 @@ struct TeamSchedule {
     bool finished = false;
     bool started[kMostThreads] = {};
     bool children_started[kMostThreads] = {};
-    // Whether a member takes its first share in the phase it was started
-    // in: one that waited longer for a processor starts no children.
+    // Whether a member began to run within the phase it was started in:
+    // one that waited longer for a processor starts no children.
     bool may_start_children[kMostThreads] = {true};
     typename Platform::Thread handles[kMostThreads];
     Launch launches[kMostThreads];
 
-    // `processors`: those the process may use.
     TeamSchedule(const TeamWork& work, int32_t threads)
         : work(work), threads(threads), float_control(Platform::callers_float_control()) {}
     TeamSchedule(const TeamSchedule&) = delete;
