@@ -73,7 +73,7 @@ bool score_bands(const double* image, int32_t rows, int32_t cols, const BandScor
 // fall back to the plain loop if their few buffers cannot be allocated.
 // With an interrupt check, the team scores the columns in rounds of about
 // kScoreWorkBetweenChecks a thread, and the calling thread asks between
-// rounds while the others wait at the team barrier.
+// rounds, with no other thread at work.
 bool score_bands_with(const PathChoice& choice, const double* image, int32_t rows, int32_t cols,
                       const BandScoreParams& params, double* scores,
                       InterruptCheck interrupt = kNoInterruptCheck);

@@ -1,6 +1,6 @@
 // How a caller stops a long computation of either core: a question that the
-// calling thread (team member 0) asks between stretches of work while the
-// other members wait at the team barrier. The entry points ask the host
+// calling thread asks between stretches of work, between two phases of the
+// team's work (worker_team.h), with no other member at work. The entry points ask the host
 // whether the user has interrupted the call; the cores know nothing of it.
 #pragma once
 
