@@ -30,13 +30,18 @@ setup-demo:
 setup-release:
 	@tools/setup.sh release
 
+# configure_build(BUILD_DIR,FLAGS): a Release build in BUILD_DIR with FLAGS;
+# the configure log is shown only if it fails.
+define configure_build
+	@mkdir -p $(1) && cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=Release $(2) \
+	  > $(1)/configure.log || { cat $(1)/configure.log; exit 1; }
+endef
+
 # Everything, tests and the Windows, macOS and aarch64 builds included: a
 # missing tool is an error.
 configure: setup
-	@mkdir -p $(BUILD) && cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release \
-	  -DBUILD_TESTING=ON -DMEX_WIN32=ON -DMEX_WIN64=ON -DMEX_MACOS=ON -DMEX_ARM64=ON \
-	  -DMEX_DIST_DIR=$(abspath $(DIST)) > $(BUILD)/configure.log || \
-	  { cat $(BUILD)/configure.log; exit 1; }
+	$(call configure_build,$(BUILD),-DBUILD_TESTING=ON -DMEX_WIN32=ON -DMEX_WIN64=ON \
+	  -DMEX_MACOS=ON -DMEX_ARM64=ON -DMEX_DIST_DIR=$(abspath $(DIST)))
 
 # Installs the build, then writes the two downloads beside it: the Octave
 # package and the zip for MATLAB (whose files the tests compare with dist/).
@@ -45,9 +50,8 @@ build: configure
 	$(call install_downloads,$(BUILD))
 
 sanitize: setup
-	@mkdir -p $(SANITIZE_BUILD) && cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Release \
-	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DMEX_SANITIZE=ON \
-	  > $(SANITIZE_BUILD)/configure.log || { cat $(SANITIZE_BUILD)/configure.log; exit 1; }
+	$(call configure_build,$(SANITIZE_BUILD),-DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DMEX_SANITIZE=ON)
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 
 test: build sanitize
@@ -71,10 +75,8 @@ bench-wine: build
 # The demo needs only the plug-ins built for GNU Octave.
 DEMO_PNG := $(DEMO_BUILD)/tarv_demo.png
 demo-configure: setup-demo
-	@mkdir -p $(DEMO_BUILD) && cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release \
-	  -DBUILD_TESTING=OFF -DMEX_WIN32=OFF -DMEX_WIN64=OFF -DMEX_MACOS=OFF -DMEX_ARM64=OFF \
-	  > $(DEMO_BUILD)/configure.log || \
-	  { cat $(DEMO_BUILD)/configure.log; exit 1; }
+	$(call configure_build,$(DEMO_BUILD),-DBUILD_TESTING=OFF -DMEX_WIN32=OFF -DMEX_WIN64=OFF \
+	  -DMEX_MACOS=OFF -DMEX_ARM64=OFF)
 
 demo: demo-configure
 	cmake --build $(DEMO_BUILD) --target octave_plugins -j $(JOBS)
@@ -100,9 +102,8 @@ endef
 # Both downloads, for users of any platform, from a build of every plug-in
 # without the tests: the demo's set-up and the MinGW-w64 cross compilers.
 release: setup-release
-	@mkdir -p $(RELEASE_BUILD) && cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release \
-	  -DBUILD_TESTING=OFF -DMEX_WIN32=ON -DMEX_WIN64=ON -DMEX_ARM64=OFF > $(RELEASE_BUILD)/configure.log || \
-	  { cat $(RELEASE_BUILD)/configure.log; exit 1; }
+	$(call configure_build,$(RELEASE_BUILD),-DBUILD_TESTING=OFF -DMEX_WIN32=ON -DMEX_WIN64=ON \
+	  -DMEX_ARM64=OFF)
 	cmake --build $(RELEASE_BUILD) -j $(JOBS)
 	$(call install_downloads,$(RELEASE_BUILD))
 

@@ -80,14 +80,9 @@ ScoreArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[])
                         "argument %d (%s) must be a real, non-sparse double array, was %s",
                         slot + 1, kArgumentNames[slot], found);
         }
-        if (!is_scalar_slot(slot)) continue;
-        const size_t elements = mxGetNumberOfElements(prhs[slot]);
-        if (elements == 0)
-            raise_error("bandscore:emptyArgument", "argument %d (%s) must not be empty",
-                        slot + 1, kArgumentNames[slot]);
-        if (elements > 1)
-            raise_error("bandscore:scalarSize", "argument %d (%s) must be a scalar, was %s",
-                        slot + 1, kArgumentNames[slot], size_text(prhs[slot]).text);
+        if (is_scalar_slot(slot))
+            require_one_element(prhs[slot], slot, kArgumentNames[slot], "bandscore:emptyArgument",
+                                "bandscore:scalarSize");
     }
 
     const mxArray* image = prhs[kImage];
@@ -168,8 +163,7 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
         raise_error("bandscore:outOfMemory", "out of memory for the %d x %d x %d result",
                     dims[0], dims[1], dims[2]);
     HostInterruptQuery query = host_interrupt_query();
-    const InterruptCheck interrupt{query.pending != nullptr ? host_interrupt_pending : nullptr,
-                                   &query, 0};
+    const InterruptCheck interrupt = host_interrupt_check(&query);
     if (!score_bands(image, args.rows, args.cols, args.params, mxGetPr(plhs[0]), interrupt)) {
         mxDestroyArray(plhs[0]);
         plhs[0] = nullptr;

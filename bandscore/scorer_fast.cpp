@@ -232,8 +232,8 @@ ALWAYS_INLINE void score_share(void* context, int32_t round, int32_t part) {
     const int64_t start = static_cast<int64_t>(round) * call.round_columns;
     const int64_t count = call.cols - start < call.round_columns ? call.cols - start
                                                                  : call.round_columns;
-    const int32_t first = static_cast<int32_t>(start + count * part / call.shares);
-    const int32_t end = static_cast<int32_t>(start + count * (part + 1) / call.shares);
+    const int32_t first = static_cast<int32_t>(start + share_start(count, part, call.shares));
+    const int32_t end = static_cast<int32_t>(start + share_start(count, part + 1, call.shares));
     for (int32_t c = first; c < end; ++c) score_column<W>(call, c, sums, terms);
 }
 
@@ -250,16 +250,14 @@ int32_t next_round(void* context, int32_t finished) {
 }
 
 // Columns of a round of about the interrupt check's work between questions
-// for each of `threads` members, at least a column each; all columns
+// for each of the round's `threads` blocks, at least a column each; all columns
 // without an interrupt check. The work of a column is estimated from above, counting
 // as one unit a row added to a sum (every top adds at most span_high + 1
 // rows), as 16 a span term (an exp) and as half a unit a cell.
 int32_t round_columns(int32_t A, int32_t B, int32_t rows, int32_t cols, int32_t span_high,
                       int64_t span_count, int32_t threads, InterruptCheck interrupt) {
     if (interrupt.pending == nullptr) return cols;
-    const uint64_t round_work = interrupt.work_between_questions != 0
-                                    ? interrupt.work_between_questions
-                                    : kScoreWorkBetweenChecks;
+    const uint64_t round_work = work_between_questions(interrupt, kScoreWorkBetweenChecks);
     const int64_t rows_a_top = span_high < 0 ? 0 : (span_high < rows ? span_high + 1 : rows);
     const uint64_t column_work = static_cast<uint64_t>(A) * (static_cast<uint64_t>(B) / 2 +
                                                              static_cast<uint64_t>(rows_a_top)) +

@@ -146,13 +146,8 @@ void filter_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoi
     plan.library_exponential = kind == FilterRunKind::kLibraryExp;
     for (auto _ : state) {
         const FilterEnd done =
-            choice.path == CpuPath::kPlain
-                ? diffuse_reference(image.source.data(), image.work.data(), rows, cols,
-                                    image.tables(), image.planes(), image.params, progress,
-                                    interrupt)
-                : diffuse_planned(plan, image.source.data(), image.work.data(), rows, cols,
-                                  image.tables(), image.planes(), image.params, progress,
-                                  interrupt);
+            diffuse_planned(plan, image.source.data(), image.work.data(), rows, cols,
+                            image.tables(), image.planes(), image.params, progress, interrupt);
         benchmark::DoNotOptimize(done);
         benchmark::ClobberMemory();
     }
@@ -172,12 +167,9 @@ struct LibraryExpCall {
 
 void library_exp_share(void* context, int32_t, int32_t part) {
     const LibraryExpCall& call = *static_cast<const LibraryExpCall*>(context);
-    const auto share = [&](int32_t k) {
-        return static_cast<uint32_t>(static_cast<uint64_t>(call.count) *
-                                     static_cast<uint32_t>(k) /
-                                     static_cast<uint32_t>(call.shares));
-    };
-    exponentiate_pixels(call.source, call.work, share(part), share(part + 1));
+    exponentiate_pixels(call.source, call.work,
+                        static_cast<uint32_t>(share_start(call.count, part, call.shares)),
+                        static_cast<uint32_t>(share_start(call.count, part + 1, call.shares)));
 }
 
 void exp_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoice choice,
@@ -210,8 +202,8 @@ int32_t next_iteration(void*, int32_t finished) {
 
 void stream_share(void* context, int32_t, int32_t part) {
     const StreamCall& call = *static_cast<const StreamCall*>(context);
-    const size_t begin = call.count * part / call.shares;
-    const size_t end = call.count * (part + 1) / call.shares;
+    const size_t begin = share_start(call.count, part, call.shares);
+    const size_t end = share_start(call.count, part + 1, call.shares);
     float* __restrict w = call.planes[0];
     if (!call.two_pass) {
         for (size_t k = begin; k < end; ++k) w[k] = w[k] * 0.5f;
@@ -330,12 +322,8 @@ void score_case(benchmark::State& state, int32_t count, PathChoice choice,
     ScoreVolume volume(count);
     const InterruptCheck interrupt = interrupt_check ? kNeverInterrupted : kNoInterruptCheck;
     for (auto _ : state) {
-        if (choice.path == CpuPath::kPlain)
-            score_bands_reference(volume.image.data(), volume.rows, volume.cols, volume.params,
-                                  volume.scores.data(), interrupt);
-        else
-            score_bands_with(choice, volume.image.data(), volume.rows, volume.cols, volume.params,
-                             volume.scores.data(), interrupt);
+        score_bands_with(choice, volume.image.data(), volume.rows, volume.cols, volume.params,
+                         volume.scores.data(), interrupt);
         benchmark::ClobberMemory();
     }
     state.counters["units"] = volume.cells();
@@ -349,8 +337,8 @@ struct FillCall {
 
 void fill_share(void* context, int32_t, int32_t part) {
     const FillCall& call = *static_cast<const FillCall*>(context);
-    const size_t begin = call.count * part / call.shares;
-    const size_t end = call.count * (part + 1) / call.shares;
+    const size_t begin = share_start(call.count, part, call.shares);
+    const size_t end = share_start(call.count, part + 1, call.shares);
     std::fill(call.cells + begin, call.cells + end, kInadmissibleScore);
 }
 

@@ -44,7 +44,8 @@ set_target_properties(parallel diffusion_kernel bandscore_core PROPERTIES
   POSITION_INDEPENDENT_CODE ON)
 
 add_library(host_api INTERFACE)
-target_include_directories(host_api INTERFACE ${MEX_ROOT}/host)
+# host_api.h hands the cores an interrupt check (parallel/interrupt_check.h).
+target_include_directories(host_api INTERFACE ${MEX_ROOT}/host ${MEX_ROOT}/parallel)
 
 add_subdirectory(${MEX_ROOT}/standin ${CMAKE_BINARY_DIR}/standin)
 

@@ -47,13 +47,8 @@ double scalar_argument(const mxArray* const prhs[], int slot) {
                     "argument %d (%s) must be a real numeric or logical scalar, was %s",
                     slot + 1, kArgumentNames[slot], found);
     }
-    const size_t elements = mxGetNumberOfElements(array);
-    if (elements == 0)
-        raise_error("TARV_c:emptyArgument", "argument %d (%s) must not be empty", slot + 1,
-                    kArgumentNames[slot]);
-    if (elements > 1)
-        raise_error("TARV_c:scalarSize", "argument %d (%s) must be a scalar, was %s", slot + 1,
-                    kArgumentNames[slot], size_text(array).text);
+    require_one_element(array, slot, kArgumentNames[slot], "TARV_c:emptyArgument",
+                        "TARV_c:scalarSize");
     return mxGetScalar(array);
 }
 
@@ -425,8 +420,7 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
         if (!open_bar(&bar)) end = FilterEnd::kCancelled;
     }
     HostInterruptQuery query = host_interrupt_query();
-    const InterruptCheck interrupt{query.pending != nullptr ? host_interrupt_pending : nullptr,
-                                   &query, 0};
+    const InterruptCheck interrupt = host_interrupt_check(&query);
     if (end == FilterEnd::kCompleted)
         end = diffuse_planned(plan, args.source, work, args.rows, args.cols, memory.tables,
                               memory.scratch, args.params, progress, interrupt);

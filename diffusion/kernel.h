@@ -116,8 +116,8 @@ FilterPlan plan_filter(const PathChoice& choice, uint32_t rows, uint32_t cols);
 // come in the other directions); with library_exponential, always.
 // The progress step runs on the calling thread with no worker alive, so it
 // may call into a host that does not return from such a call. The
-// interrupt check runs on the calling thread while the workers wait at the
-// team barrier; the team ends when it says stop.
+// interrupt check runs on the calling thread between the team's phases,
+// with no share running; the team ends when it says stop.
 FilterEnd diffuse_planned(const FilterPlan& plan, const float* source, float* work, uint32_t rows,
                           uint32_t cols, const NeighbourTables& tables,
                           const DiffusionScratch& scratch, const DiffusionParams& params,

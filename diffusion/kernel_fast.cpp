@@ -21,6 +21,24 @@
 // call into the caller run between teams, with no worker alive.
 #include "kernel.h"
 
+namespace {
+
+// Whether the tables are the ones build_neighbour_tables makes, which the
+// sweep assumes.
+bool standard_tables(uint32_t rows, uint32_t cols, const NeighbourTables& tables) {
+    for (uint32_t i = 0; i < rows; ++i) {
+        if (tables.row_up[i] != static_cast<int32_t>(i == 0 ? 0 : i - 1)) return false;
+        if (tables.row_down[i] != static_cast<int32_t>(i + 1 < rows ? i + 1 : i)) return false;
+    }
+    for (uint32_t j = 0; j < cols; ++j) {
+        if (tables.col_left[j] != static_cast<int32_t>(j == 0 ? 0 : j - 1)) return false;
+        if (tables.col_right[j] != static_cast<int32_t>(j + 1 < cols ? j + 1 : j)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 #if !FAST_PATHS_AVAILABLE
 
 FilterPlan plan_filter(const PathChoice&, uint32_t, uint32_t cols) {
@@ -31,14 +49,6 @@ FilterEnd diffuse_planned(const FilterPlan&, const float* source, float* work, u
                           uint32_t cols, const NeighbourTables& tables,
                           const DiffusionScratch& scratch, const DiffusionParams& params,
                           ProgressStep progress, InterruptCheck interrupt) {
-    return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress,
-                             interrupt);
-}
-
-FilterEnd diffuse_with(const PathChoice&, const float* source, float* work, uint32_t rows,
-                       uint32_t cols, const NeighbourTables& tables,
-                       const DiffusionScratch& scratch, const DiffusionParams& params,
-                       ProgressStep progress, InterruptCheck interrupt) {
     return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress,
                              interrupt);
 }
@@ -57,10 +67,10 @@ namespace {
 // Below this many pixels the automatic choice keeps to one thread.
 constexpr uint64_t kSmallImage = 1u << 16;
 
-// Member m of a team of T uses scratch columns 6m .. 6m + 5 (the old values
-// of the column to its left and of the one it updates, the coefficients of
-// that column and the next, and two halo columns right of its block), taken
-// from the five planes in turn; the last member has no halo and uses four.
+// Block m of T uses scratch columns 6m .. 6m + 5 (the old values of the
+// column to its left and of the one it updates, the coefficients of that
+// column and the next, and two halo columns right of it), taken from the
+// five planes in turn; the last block has no halo and uses four.
 // Each plane then needs ceil((6T - 2) / 5) columns.
 uint32_t scratch_columns_for(int32_t threads) {
     return (6u * static_cast<uint32_t>(threads) - 2u + 4u) / 5u;
@@ -259,19 +269,6 @@ ALWAYS_INLINE void update_column(const float* left, const float* centre, const f
                            coef[last], coef[last], coef_right[last], step);
 }
 
-// Whether the tables are the ones build_neighbour_tables makes, which the
-// sweep assumes.
-bool standard_tables(uint32_t rows, uint32_t cols, const NeighbourTables& tables) {
-    for (uint32_t i = 0; i < rows; ++i) {
-        if (tables.row_up[i] != static_cast<int32_t>(i == 0 ? 0 : i - 1)) return false;
-        if (tables.row_down[i] != static_cast<int32_t>(i + 1 < rows ? i + 1 : i)) return false;
-    }
-    for (uint32_t j = 0; j < cols; ++j) {
-        if (tables.col_left[j] != static_cast<int32_t>(j == 0 ? 0 : j - 1)) return false;
-        if (tables.col_right[j] != static_cast<int32_t>(j + 1 < cols ? j + 1 : j)) return false;
-    }
-    return true;
-}
 
 // What the members of one team share: the call's data and the part of the
 // filter this team runs. q0, iteration and interrupted are written by the
@@ -311,8 +308,7 @@ float* scratch_column(const FilterCall& call, uint32_t slot) {
 }
 
 uint32_t share(uint32_t total, int32_t part, int32_t parts) {
-    return static_cast<uint32_t>(static_cast<uint64_t>(total) * static_cast<uint32_t>(part) /
-                                 static_cast<uint32_t>(parts));
+    return static_cast<uint32_t>(share_start(total, part, parts));
 }
 
 // Share `part` of a phase: a range of pixels for the exponentiation and the
@@ -467,24 +463,24 @@ FilterEnd diffuse_planned(const FilterPlan& plan, const float* source, float* wo
     const uint64_t pixels = static_cast<uint64_t>(rows) * cols;
     InterruptPoll poll(interrupt, kPixelsBetweenChecks);
     const uint64_t check_every = poll.check.work_between_questions / pixels;
-    FilterCall call{source,
-                    work,
-                    rows,
-                    cols,
-                    scratch,
-                    plan.scratch_columns,
-                    plan.threads,
-                    params,
-                    plan.library_exponential,
-                    true,
-                    0,
-                    0,
-                    false,
-                    interrupt,
-                    check_every > 1 ? static_cast<int32_t>(check_every) : 1,
-                    0,
-                    0.0f,
-                    false};
+    FilterCall call{.source = source,
+                    .work = work,
+                    .rows = rows,
+                    .cols = cols,
+                    .scratch = scratch,
+                    .scratch_columns = plan.scratch_columns,
+                    .shares = plan.threads,
+                    .params = params,
+                    .library_exponential = plan.library_exponential,
+                    .exponentiate = true,
+                    .first_iteration = 0,
+                    .end_iteration = 0,
+                    .take_logarithms = false,
+                    .interrupt = interrupt,
+                    .check_every = check_every > 1 ? static_cast<int32_t>(check_every) : 1,
+                    .iteration = 0,
+                    .q0 = 0.0f,
+                    .interrupted = false};
     const TeamWork team{plan.threads, ShareRunners<FilterKernel>::for_path(plan.path),
                         next_filter_phase, &call};
     const int32_t iterations = params.iterations > 0 ? params.iterations : 0;
@@ -514,6 +510,8 @@ FilterEnd diffuse_planned(const FilterPlan& plan, const float* source, float* wo
     return FilterEnd::kCompleted;
 }
 
+#endif
+
 FilterEnd diffuse_with(const PathChoice& choice, const float* source, float* work, uint32_t rows,
                        uint32_t cols, const NeighbourTables& tables,
                        const DiffusionScratch& scratch, const DiffusionParams& params,
@@ -524,8 +522,6 @@ FilterEnd diffuse_with(const PathChoice& choice, const float* source, float* wor
     return diffuse_planned(plan_filter(choice, rows, cols), source, work, rows, cols, tables,
                            scratch, params, progress, interrupt);
 }
-
-#endif
 
 FilterEnd diffuse(const float* source, float* work, uint32_t rows, uint32_t cols,
                   const NeighbourTables& tables, const DiffusionScratch& scratch,

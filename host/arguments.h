@@ -271,3 +271,14 @@ inline uint32_t truncate_flag(double value) {
 }
 
 #endif
+
+// Raises `empty_id` or `size_id`, naming argument `slot` (0-based) as
+// `name`, unless `array` holds exactly one element.
+inline void require_one_element(const mxArray* array, int slot, const char* name,
+                                const char* empty_id, const char* size_id) {
+    const size_t elements = mxGetNumberOfElements(array);
+    if (elements == 0) raise_error(empty_id, "argument %d (%s) must not be empty", slot + 1, name);
+    if (elements > 1)
+        raise_error(size_id, "argument %d (%s) must be a scalar, was %s", slot + 1, name,
+                    size_text(array).text);
+}

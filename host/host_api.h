@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include "interrupt_check.h"
+
 #if defined(MEX_HOST_OCTAVE)
 
 #include "mex.h"
@@ -77,10 +79,15 @@ struct HostInterruptQuery {
 HostInterruptQuery host_interrupt_query();
 
 // Whether the user has interrupted the call; `query` is the call's
-// HostInterruptQuery, whose `pending` is not null. The shape of an
-// InterruptCheck of the numeric cores.
+// HostInterruptQuery, whose `pending` is not null.
 inline bool host_interrupt_pending(void* query) {
     return static_cast<const HostInterruptQuery*>(query)->pending();
+}
+
+// The numeric cores' interrupt check that asks through `query`, at the
+// cores' own pace; never asked where the host offers no way to ask.
+inline InterruptCheck host_interrupt_check(HostInterruptQuery* query) {
+    return {query->pending != nullptr ? host_interrupt_pending : nullptr, query, 0};
 }
 
 // Leaves the call as the host's own interrupt does: GNU Octave's interrupt,

@@ -19,13 +19,18 @@ struct InterruptCheck {
 
 constexpr InterruptCheck kNoInterruptCheck{nullptr, nullptr, 0};
 
+// The work `check` asks after: its own, or the core's `default_work`.
+inline uint64_t work_between_questions(const InterruptCheck& check, uint64_t default_work) {
+    return check.work_between_questions != 0 ? check.work_between_questions : default_work;
+}
+
 // Counts work and asks `check` when enough has been done.
 struct InterruptPoll {
     InterruptCheck check;
     uint64_t done = 0;
 
     InterruptPoll(InterruptCheck interrupt, uint64_t default_work) : check(interrupt) {
-        if (check.work_between_questions == 0) check.work_between_questions = default_work;
+        check.work_between_questions = work_between_questions(interrupt, default_work);
     }
 
     // Counts `work` more units; true if the check was asked and said stop.

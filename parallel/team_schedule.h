@@ -66,9 +66,8 @@ struct TeamSchedule {
     bool caller_asleep = false;
     bool finished = false;
     bool started[kMostThreads] = {};
-    bool children_started[kMostThreads] = {};
-    // Whether a member began to run within the phase it was started in:
-    // one that waited longer for a processor starts no children.
+    // Whether a member has yet to start its children: only one that began
+    // to run within the phase it was started in ever does, once.
     bool may_start_children[kMostThreads] = {true};
     typename Platform::Thread handles[kMostThreads];
     Launch launches[kMostThreads];
@@ -143,7 +142,7 @@ private:
             } while (!__atomic_compare_exchange_n(&claims, &seen, seen + 1, true,
                                                   __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE));
             if (share + 1 < work.shares) {
-                if (may_start_children[index] && !children_started[index]) start_children(index);
+                if (may_start_children[index]) start_children(index);
                 wake_a_member();
             }
             work.run_share(work.context, phase, share);
@@ -157,18 +156,26 @@ private:
     }
 
     void start_children(int32_t index) {
-        children_started[index] = true;
+        may_start_children[index] = false;
         for (int32_t child = 2 * index + 1; child <= 2 * index + 2 && child < threads; ++child) {
             launches[child] = Launch{this, child, current_generation()};
             started[child] = Platform::start(handles[child], &launches[child], index == 0);
         }
     }
 
-    void wait_until_done() {
+    // Whether `ready` came true within the spins before a sleep.
+    template <typename Ready>
+    static bool spun_until(Ready ready) {
         for (int32_t spin = 0; spin < kSpinsBeforeSleep; ++spin) {
-            if (__atomic_load_n(&done, __ATOMIC_ACQUIRE) == work.shares) return;
+            if (ready()) return true;
             spin_pause();
         }
+        return false;
+    }
+
+    void wait_until_done() {
+        if (spun_until([this] { return __atomic_load_n(&done, __ATOMIC_ACQUIRE) == work.shares; }))
+            return;
         sync.lock();
         while (__atomic_load_n(&done, __ATOMIC_ACQUIRE) != work.shares) {
             caller_asleep = true;
@@ -192,13 +199,11 @@ private:
     // The generation of a phase after `served`, or `served` once the team
     // has finished.
     uint32_t wait_for_phase(uint32_t served) {
-        for (int32_t spin = 0;; ++spin) {
-            if (__atomic_load_n(&finished, __ATOMIC_ACQUIRE)) return served;
-            const uint32_t now = current_generation();
-            if (now != served) return now;
-            if (spin >= kSpinsBeforeSleep) break;
-            spin_pause();
-        }
+        if (spun_until([this, served] {
+                return __atomic_load_n(&finished, __ATOMIC_ACQUIRE) ||
+                       current_generation() != served;
+            }))
+            return __atomic_load_n(&finished, __ATOMIC_ACQUIRE) ? served : current_generation();
         sync.lock();
         uint32_t now = current_generation();
         while (!finished && now == served) {

@@ -49,8 +49,6 @@ struct Vector<T, 1> {
     static ALWAYS_INLINE V splat(T x) { return x; }
 };
 
-typedef void (*ShareRunner)(void* context, int32_t phase, int32_t share);
-
 // Kernel::run<kVectorBytes>(context, phase, share) built for each
 // instruction set: the share runner for a path is for_path(path).
 template <typename Kernel>

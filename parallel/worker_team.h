@@ -44,16 +44,23 @@ int32_t threads_for(int32_t requested, uint64_t work, uint64_t small_work);
 constexpr int32_t kTeamStart = -1;
 constexpr int32_t kTeamDone = -2;
 
+// Runs share 0 .. shares - 1 of `phase`.
+typedef void (*ShareRunner)(void* context, int32_t phase, int32_t share);
+
 struct TeamWork {
     int32_t shares;  // of every phase, at least 1
-    // Runs share 0 .. shares - 1 of `phase`.
-    void (*run_share)(void* context, int32_t phase, int32_t share);
+    ShareRunner run_share;
     // Runs on the calling thread with no share running, first with
     // kTeamStart and then after each phase with that phase: the next phase
     // (0 or more), or kTeamDone.
     int32_t (*next_phase)(void* context, int32_t finished);
     void* context;
 };
+
+// The first of `total` items that share `part` of `parts` takes.
+inline uint64_t share_start(uint64_t total, int32_t part, int32_t parts) {
+    return total * static_cast<uint64_t>(part) / static_cast<uint64_t>(parts);
+}
 
 // next_phase for work of a single phase, phase 0.
 int32_t one_phase(void* context, int32_t finished);

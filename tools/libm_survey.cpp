@@ -28,6 +28,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -42,25 +43,13 @@ namespace {
 constexpr uint32_t kBlockBits = 22;
 constexpr uint32_t kBlocks = 1u << (31 - kBlockBits);
 
-uint32_t bits_of(float x) {
-    uint32_t bits;
-    memcpy(&bits, &x, sizeof bits);
-    return bits;
-}
-
-float float_of(uint32_t bits) {
-    float x;
-    memcpy(&x, &bits, sizeof x);
-    return x;
-}
-
 // FNV-1a over the result bits, every NaN counted as one value.
 uint64_t logf_block_digest(uint32_t block) {
     uint64_t hash = 0xcbf29ce484222325u;
     const uint32_t first = block << kBlockBits;
     for (uint32_t k = 0; k < (1u << kBlockBits); ++k) {
-        const float y = logf(float_of(first + k));
-        const uint32_t bits = isnan(y) ? 0x7fc00000u : bits_of(y);
+        const float y = logf(std::bit_cast<float>(first + k));
+        const uint32_t bits = isnan(y) ? 0x7fc00000u : std::bit_cast<uint32_t>(y);
         for (int byte = 0; byte < 4; ++byte) hash = (hash ^ ((bits >> (8 * byte)) & 0xff)) * 0x100000001b3u;
     }
     return hash;
@@ -77,7 +66,7 @@ int survey_logf() {
 int list_logf_block(uint32_t block) {
     const uint32_t first = block << kBlockBits;
     for (uint32_t k = 0; k < (1u << kBlockBits); ++k)
-        printf("%08x %08x\n", first + k, bits_of(logf(float_of(first + k))));
+        printf("%08x %08x\n", first + k, std::bit_cast<uint32_t>(logf(std::bit_cast<float>(first + k))));
     return 0;
 }
 

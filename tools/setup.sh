@@ -41,9 +41,10 @@ release_packages=(
 test_packages=(
   "${release_packages[@]}"
   binutils libgtest-dev libbenchmark-dev
-  # The sanitizer build and the fuzz targets (clang with its runtimes:
-  # AddressSanitizer, UndefinedBehaviorSanitizer, libFuzzer), and valgrind.
-  clang libclang-rt-14-dev valgrind
+  # The sanitizer build and the fuzz targets (clang, above, with its
+  # runtimes: AddressSanitizer, UndefinedBehaviorSanitizer, libFuzzer), and
+  # valgrind.
+  libclang-rt-14-dev valgrind
   # wine to run the Windows builds' tests: its 32-bit half (an i386
   # package) and its 64-bit half; unzip to unpack the download for MATLAB.
   wine wine32:i386 wine64 unzip
