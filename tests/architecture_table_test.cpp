@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "case_support.h"
 #include "bits.h"
 #include "plugin_support.h"
 #include "wine_support.h"
@@ -147,8 +148,7 @@ TEST_P(ArchitectureFilter, SameBitsOnBothArchitectures) {
     EXPECT_TRUE(planes_match(x86_64, aarch64, c.rows));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ArchitectureFilter, ::testing::ValuesIn(kFilterCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, ArchitectureFilter, ::testing::ValuesIn(kFilterCases), param_name);
 
 // --- the scorer ------------------------------------------------------------------
 
@@ -228,7 +228,6 @@ TEST_P(ArchitectureScorer, CellsThatDifferAreCounted) {
     EXPECT_LE(max_ulps, 4);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ArchitectureScorer, ::testing::ValuesIn(kScoreCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, ArchitectureScorer, ::testing::ValuesIn(kScoreCases), param_name);
 
 }  // namespace

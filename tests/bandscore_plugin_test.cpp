@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "case_support.h"
 #include "bits.h"
 #include "plugin_support.h"
 #include "scorer.h"
@@ -423,7 +424,7 @@ TEST_P(InvalidArgumentTest, RaisesItsErrorWithNothingLeaked) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, InvalidArgumentTest, ::testing::ValuesIn(invalid_cases()),
-                         [](const auto& info) { return info.param.name; });
+                         param_name);
 
 TEST(BandScoreTest, PairsOutsideTheImageThatAreInadmissibleAreFine) {
     // Tops from -3, but every pair with a negative top is inadmissible.

@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "bits.h"
 #include "kernel.h"
 #include "worker_team.h"
 
@@ -51,9 +52,6 @@ constexpr int kFirstSampledBlock = 0x42;
 
 const CpuPath kFastPaths[] = {CpuPath::kBaseline, CpuPath::kAvx2, CpuPath::kAvx512};
 
-// Runs `exponentiate` over the block's inputs in chunks: fn(inputs, results,
-// count) and returns the digest of the result bits: the wrapping sum of a
-// mix of each input's bits with its result's.
 // The inputs of one chunk of a block: floats from their bits.
 void fill_chunk(uint32_t first_bits, std::vector<float>* inputs) {
     for (uint32_t i = 0; i < kChunk; ++i) (*inputs)[i] = std::bit_cast<float>(first_bits + i);
@@ -135,12 +133,7 @@ std::vector<int> blocks_to_check() {
     return blocks;
 }
 
-std::string hex_bits(uint32_t bits) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%a (0x%08x)", static_cast<double>(std::bit_cast<float>(bits)),
-                  bits);
-    return text;
-}
+std::string hex_bits(uint32_t bits) { return hex_of(std::bit_cast<float>(bits)); }
 
 // The first input of `block` where `path` differs from this machine's
 // library, described.

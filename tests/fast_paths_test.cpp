@@ -343,7 +343,7 @@ TEST_P(FilterPathTest, WorkersComputeInTheCallersFloatingPointEnvironment) {
 }
 
 // Any team size gives the bits of one thread: the blocks of columns, their
-// halos and the scratch columns of every member, up to the most threads a
+// halos and the scratch columns of every block, up to the most threads a
 // team has.
 TEST_P(FilterPathTest, EveryThreadCountGivesTheSameBits) {
     const uint32_t rows = 37, cols = 150;

@@ -16,11 +16,11 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "case_support.h"
 #include "bits.h"
 #include "kernel.h"
 #include "plugin_support.h"
@@ -127,11 +127,7 @@ void run_every_failure(const Scenario& s, Failure failure) {
 // --- the filter -------------------------------------------------------------
 
 std::vector<float> log_image(uint32_t rows, uint32_t cols) {
-    std::mt19937 generator(rows * 31 + cols);
-    std::uniform_real_distribution<float> value(0.0f, 3.0f);
-    std::vector<float> image(static_cast<size_t>(rows) * cols);
-    for (float& v : image) v = value(generator);
-    return image;
+    return uniform_values(static_cast<size_t>(rows) * cols, 0.0f, 3.0f, rows * 31 + cols);
 }
 
 // Bar on, 3 iterations: "waitbar" to open, three to advance, "close".
@@ -187,10 +183,8 @@ const ImageSize kFilterImages[] = {{"one_thread", 24, 20}, {"team", 300, 260}};
 
 Scenario scorer_scenario(int32_t A, int32_t B, int32_t C) {
     const int32_t rows = A + B + 4;
-    std::mt19937 generator(static_cast<unsigned>(A * B * C));
-    std::uniform_real_distribution<double> value(0.0, 10.0);
-    std::vector<double> image(static_cast<size_t>(rows) * C);
-    for (double& v : image) v = value(generator);
+    std::vector<double> image = uniform_values(static_cast<size_t>(rows) * C, 0.0, 10.0,
+                                               static_cast<unsigned>(A * B * C));
     const std::vector<double> mean(C, 8.0), sd(C, 3.0), low(C, 0.0), high(C, 20.0);
     const BandScoreParams params{1.0, 3.0,       A,         B,          0.5,
                                  mean.data(), sd.data(), low.data(), high.data()};
@@ -387,12 +381,9 @@ LongCall long_scorer(const char* name, int cpus) {
                 using testhost::make_double;
                 using testhost::make_scalar;
                 const size_t cols = static_cast<size_t>(C);
-                mxArray* image = make_double({static_cast<size_t>(rows), cols}, {});
-                std::mt19937 generator(5);
-                std::uniform_real_distribution<double> value(0.0, 10.0);
-                double* data = mxGetPr(image);
-                for (size_t k = 0; k < static_cast<size_t>(rows) * cols; ++k)
-                    data[k] = value(generator);
+                mxArray* image =
+                    make_double({static_cast<size_t>(rows), cols},
+                                uniform_values(static_cast<size_t>(rows) * cols, 0.0, 10.0, 5));
                 return Inputs({make_scalar(0.0), make_scalar(7500.0), image,
                                make_double({1, cols}, std::vector<double>(C, 6000.0)),
                                make_double({1, cols}, std::vector<double>(C, 3000.0)),
@@ -412,6 +403,6 @@ INSTANTIATE_TEST_SUITE_P(
                       long_filter("filter_team", 512, 1e4, false),
                       long_filter("filter_team_progress_bar", 512, 1e4, true),
                       long_scorer("scorer_one_thread", 1), long_scorer("scorer_team", 0)),
-    [](const ::testing::TestParamInfo<LongCall>& info) { return std::string(info.param.name); });
+    param_name);
 
 }  // namespace

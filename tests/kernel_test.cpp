@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <random>
 #include <vector>
 
+#include "case_support.h"
 #include "bits.h"
 #include "diffusion_oracle.h"
 #include "kernel.h"
@@ -61,11 +61,7 @@ struct KernelRun {
 
 std::vector<float> random_image(uint32_t rows, uint32_t cols, unsigned seed, float low = 0.0f,
                                 float high = 4.0f) {
-    std::mt19937 generator(seed);
-    std::uniform_real_distribution<float> value(low, high);
-    std::vector<float> image(rows * cols);
-    for (float& v : image) v = value(generator);
-    return image;
+    return uniform_values(rows * cols, low, high, seed);
 }
 
 std::vector<float> round_trip(const std::vector<float>& source) {

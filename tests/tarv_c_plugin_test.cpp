@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "case_support.h"
 #include "bits.h"
 #include "diffusion_oracle.h"
 #include "kernel.h"
@@ -31,11 +31,7 @@ struct Scalars {
 };
 
 std::vector<float> random_image(size_t rows, size_t cols, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::uniform_real_distribution<float> value(-1.0f, 5.0f);
-    std::vector<float> image(rows * cols);
-    for (float& v : image) v = value(generator);
-    return image;
+    return uniform_values(rows * cols, -1.0f, 5.0f, seed);
 }
 
 Inputs filter_inputs(mxArray* image, const Scalars& s) {
@@ -291,8 +287,7 @@ TEST_P(FilterWarningTest, WarnsOnceWithTheCauseAndKeepsTheResult) {
                              testhost::single_values(outcome.call.result), rows));
 }
 
-INSTANTIATE_TEST_SUITE_P(Causes, FilterWarningTest, ::testing::ValuesIn(kWarningCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Causes, FilterWarningTest, ::testing::ValuesIn(kWarningCases), param_name);
 
 // The other thresholds the warning names, each to the ulp: the square of
 // the exponential overflows from 44.36 on and is 0 from -51.99 down.
@@ -522,7 +517,7 @@ TEST_P(InvalidArgumentTest, RaisesItsErrorWithNothingLeaked) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, InvalidArgumentTest, ::testing::ValuesIn(kInvalidCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         param_name);
 
 TEST(FilterTest, ValidEdgesOfTheRegionAreAccepted) {
     // 13.9 truncates to 13, a valid last row of a 13-row image.

@@ -6,9 +6,9 @@
 #include <sched.h>
 #include <string.h>
 
-#include <random>
 #include <vector>
 
+#include "case_support.h"
 #include "kernel.h"
 #include "scorer.h"
 
@@ -34,10 +34,8 @@ std::vector<CpuPath> fast_paths() {
 TEST(TeamRaceTest, FilterGivesThePlainBitsAtEveryTeamSize) {
     const uint32_t rows = 67, cols = 150;
     const size_t plane = static_cast<size_t>(rows) * cols;
-    std::vector<float> source(plane), expected(plane), work(plane), scratch(5 * plane);
-    std::mt19937 generator(7);
-    std::uniform_real_distribution<float> value(0.0f, 3.0f);
-    for (float& v : source) v = value(generator);
+    const std::vector<float> source = uniform_values(plane, 0.0f, 3.0f, 7);
+    std::vector<float> expected(plane), work(plane), scratch(5 * plane);
     std::vector<int32_t> up(rows), down(rows), left(cols), right(cols);
     const NeighbourTables tables{up.data(), down.data(), left.data(), right.data()};
     build_neighbour_tables(rows, cols, tables);
@@ -60,11 +58,8 @@ TEST(TeamRaceTest, FilterGivesThePlainBitsAtEveryTeamSize) {
 
 TEST(TeamRaceTest, ScorerGivesThePlainBitsAtEveryTeamSize) {
     const int32_t rows = 80, cols = 90, count = 12;
-    std::vector<double> image(static_cast<size_t>(rows) * cols), mean(cols, 20.0),
-        sd(cols, 6.0), low(cols, 4.0), high(cols, 50.0);
-    std::mt19937 generator(8);
-    std::uniform_real_distribution<double> value(0.0, 255.0);
-    for (double& v : image) v = value(generator);
+    const std::vector<double> image = uniform_values(static_cast<size_t>(rows) * cols, 0.0, 255.0, 8);
+    const std::vector<double> mean(cols, 20.0), sd(cols, 6.0), low(cols, 4.0), high(cols, 50.0);
     const BandScoreParams params{10.0, 30.0, count, count, 2.0,
                                  mean.data(), sd.data(), low.data(), high.data()};
     const size_t cells = static_cast<size_t>(count) * count * cols;

@@ -17,12 +17,12 @@
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <random>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "case_support.h"
 #include "cpu_quota.h"
 #include "kernel.h"
 #include "plugin_support.h"
@@ -131,8 +131,7 @@ TEST_P(QuotaTest, AllowsTheCeilingOfTheTightestQuota) {
               c.processors);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cgroups, QuotaTest, ::testing::ValuesIn(kQuotaCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cgroups, QuotaTest, ::testing::ValuesIn(kQuotaCases), param_name);
 
 bool write_file(const std::string& path, const std::string& text) {
     std::ofstream file(path);
@@ -319,11 +318,7 @@ TEST(TeamTest, OnlyMembersThatRunAtOnceStartOthers) {
 // --- the filter's team -------------------------------------------------------------
 
 std::vector<float> log_image(uint32_t rows, uint32_t cols) {
-    std::mt19937 generator(rows + cols);
-    std::uniform_real_distribution<float> value(0.0f, 3.0f);
-    std::vector<float> image(static_cast<size_t>(rows) * cols);
-    for (float& v : image) v = value(generator);
-    return image;
+    return uniform_values(static_cast<size_t>(rows) * cols, 0.0f, 3.0f, rows + cols);
 }
 
 // The progress step may call into a host that never returns from it: no

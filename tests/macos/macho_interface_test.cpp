@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "case_support.h"
 #include "tool_output.h"
 
 namespace {
@@ -225,10 +226,7 @@ TEST_P(MachOInterface, CodeHasNoFusedMultiplyAddAndItsVectorPaths) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Plugins, MachOInterface, ::testing::ValuesIn(kPlugins),
-                         [](const ::testing::TestParamInfo<MacPlugin>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Plugins, MachOInterface, ::testing::ValuesIn(kPlugins), param_name);
 
 // --- the arm64 code signature ---------------------------------------------------
 
@@ -291,9 +289,6 @@ TEST_P(MachOSignature, IsAdHocAndMatchesEveryPage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Arm64Plugins, MachOSignature,
-                         ::testing::Values(kPlugins[0], kPlugins[1]),
-                         [](const ::testing::TestParamInfo<MacPlugin>& info) {
-                             return std::string(info.param.name);
-                         });
+                         ::testing::Values(kPlugins[0], kPlugins[1]), param_name);
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "case_support.h"
 #include "windows_calls.h"
 
 namespace {
@@ -66,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ProgressCase{"two_to_32_plus_one", 2, 4294967297.0},
                       ProgressCase{"below_minus_two_to_31", 2, -2147483649.0},
                       ProgressCase{"huge", 2, 1e300}, ProgressCase{"infinite", 2, kInf}),
-    [](const ::testing::TestParamInfo<ProgressCase>& info) { return info.param.name; });
+    param_name);
 
 // A failing "waitbar" cancels the filter (a failing "close" is ignored), as
 // on Linux: same calls, same error, nothing left behind; on a small image,
@@ -189,6 +190,6 @@ std::vector<ErrorCase> error_cases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(BadArguments, WindowsErrors, ::testing::ValuesIn(error_cases()),
-                         [](const ::testing::TestParamInfo<ErrorCase>& info) { return info.param.name; });
+                         param_name);
 
 }  // namespace

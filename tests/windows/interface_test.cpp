@@ -6,10 +6,10 @@
 #include <map>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "case_support.h"
 #include "pe_interface.h"
 #include "windows_builds.h"
 
@@ -34,14 +34,8 @@ std::vector<PluginFiles> plugin_files() {
 
 std::string dll_of(const PluginFiles& files) { return kBuildDir + "/" + files.name + kBuild.suffix; }
 
-std::string command_output(const std::string& command) {
-    std::string output;
-    EXPECT_EQ(wine::run_command(command, &output), 0) << command << "\n" << output.substr(0, 2000);
-    return output;
-}
-
 std::string objdump(const std::string& options, const std::string& file) {
-    return command_output(wine::quoted(MINGW_OBJDUMP) + " " + options + " " + wine::quoted(file));
+    return run(wine::quoted(MINGW_OBJDUMP) + " " + options + " " + wine::quoted(file));
 }
 
 class WindowsInterface : public ::testing::TestWithParam<PluginFiles> {};
@@ -84,16 +78,12 @@ TEST_P(WindowsInterface, ImportsWhatTheLinuxBuildBindsAndOnlyThat) {
 // No C++ runtime is linked in either: none of its symbols, nor the
 // unwinder's, is in the DLL's symbol table.
 TEST_P(WindowsInterface, ContainsNoCxxRuntime) {
-    std::istringstream symbols(objdump("-t", dll_of(GetParam())));
-    std::string line;
-    size_t count = 0;
+    const std::vector<std::string> symbols = lines(objdump("-t", dll_of(GetParam())));
     std::vector<std::string> runtime;
     const std::regex kRuntime("\\s(__cxa_|__gxx_|_ZSt|_ZNSt|_ZN9__gnu_cxx|_Unwind_|__gcc_personality|_Znw|_Znaw|_Zdl|_Zda)");
-    while (std::getline(symbols, line)) {
-        ++count;
+    for (const std::string& line : symbols)
         if (std::regex_search(line, kRuntime)) runtime.push_back(line);
-    }
-    EXPECT_GT(count, 50u) << "no symbol table to look in";
+    EXPECT_GT(symbols.size(), 50u) << "no symbol table to look in";
     EXPECT_TRUE(runtime.empty()) << runtime.front();
 }
 
@@ -137,11 +127,9 @@ TEST(StackMoves, AreToldApart) {
 // path has a fused multiply-add.
 TEST_P(WindowsInterface, VectorPathsMoveNothingAlignedOnTheStack) {
     static const std::regex kFused("\\tv?fn?m(add|sub)");
-    std::istringstream code(objdump("-d --no-show-raw-insn", dll_of(GetParam())));
-    std::string line;
     size_t instructions = 0, ymm = 0, zmm = 0, fused = 0;
     std::vector<std::string> aligned;
-    while (std::getline(code, line)) {
+    for (const std::string& line : lines(objdump("-d --no-show-raw-insn", dll_of(GetParam())))) {
         if (line.find(":\t") == std::string::npos) continue;
         ++instructions;
         ymm += line.find("%ymm") != std::string::npos;
@@ -157,9 +145,6 @@ TEST_P(WindowsInterface, VectorPathsMoveNothingAlignedOnTheStack) {
                                  << aligned.front();
 }
 
-INSTANTIATE_TEST_SUITE_P(Plugins, WindowsInterface, ::testing::ValuesIn(plugin_files()),
-                         [](const ::testing::TestParamInfo<PluginFiles>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Plugins, WindowsInterface, ::testing::ValuesIn(plugin_files()), param_name);
 
 }  // namespace

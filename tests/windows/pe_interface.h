@@ -12,16 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "tool_output.h"
 #include "wine_support.h"
 
 namespace pe {
-
-// The output of `objdump -p FILE`, with objdump's exit status.
-inline std::string objdump_p(const std::string& objdump, const std::string& file, int* status) {
-    std::string output;
-    *status = wine::run_command(wine::quoted(objdump) + " -p " + wine::quoted(file), &output);
-    return output;
-}
 
 // The export table: the ordinal base and each exported name with its
 // ordinal (the base plus its index in the name table).
@@ -34,10 +28,8 @@ struct Exports {
 
 inline Exports exports_of(const std::string& dump) {
     Exports result;
-    std::istringstream lines(dump);
-    std::string line;
     bool in_names = false;
-    while (std::getline(lines, line)) {
+    for (const std::string& line : lines(dump)) {
         long value;
         if (sscanf(line.c_str(), "Ordinal Base %ld", &value) == 1) result.base = value;
         if (sscanf(line.c_str(), " [%*d] +base[%ld]", &value) == 1)
@@ -61,12 +53,9 @@ inline Exports exports_of(const std::string& dump) {
 // "vma hint name".
 inline std::map<std::string, std::set<std::string>> imports_of(const std::string& dump) {
     std::map<std::string, std::set<std::string>> imports;
-    std::istringstream lines(dump);
-    std::string line, library;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::vector<std::string> tokens;
-        for (std::string token; fields >> token;) tokens.push_back(token);
+    std::string library;
+    for (const std::string& line : lines(dump)) {
+        const std::vector<std::string> tokens = fields(line);
         if (tokens.size() == 3 && tokens[0] == "DLL" && tokens[1] == "Name:") {
             library = tokens[2];
             imports[library];

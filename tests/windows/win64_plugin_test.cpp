@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "case_support.h"
 #include "bits.h"
 #include "core_calls.h"
 #include "test_host.h"
@@ -120,10 +121,7 @@ TEST_P(Win64Filter, HasTheLinuxBitsButForTheRuntimesLogarithm) {
     EXPECT_LE(d.max_ulps, kMaxUlps);
 }
 
-INSTANTIATE_TEST_SUITE_P(Images, Win64Filter, ::testing::ValuesIn(kFilterCases),
-                         [](const ::testing::TestParamInfo<FilterCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Images, Win64Filter, ::testing::ValuesIn(kFilterCases), param_name);
 
 // The runtimes themselves, on many arguments: the filter's two steps that
 // call them, (float) exp((double) x) and logf, through the Windows core
@@ -233,10 +231,7 @@ TEST_P(Win64Scorer, HasTheLinuxBitsButForTheRuntimesExp) {
     EXPECT_LE(d.max_ulps, c.max_ulps);
 }
 
-INSTANTIATE_TEST_SUITE_P(Volumes, Win64Scorer, ::testing::ValuesIn(kScoreCases),
-                         [](const ::testing::TestParamInfo<ScoreCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Volumes, Win64Scorer, ::testing::ValuesIn(kScoreCases), param_name);
 
 // --- every path, one and several threads -----------------------------------------
 
@@ -396,6 +391,6 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"bandscore_team_raising_allocation", Plugin::kScorer, true, "--failing-allocation"},
         FailureCase{"bandscore_one_thread_null_allocation", Plugin::kScorer, false, "--null-allocation"},
         FailureCase{"bandscore_team_null_allocation", Plugin::kScorer, true, "--null-allocation"}),
-    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+    param_name);
 
 }  // namespace

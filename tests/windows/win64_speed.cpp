@@ -15,10 +15,10 @@
 #include <chrono>
 #include <fstream>
 #include <iostream>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "case_support.h"
 #include "core_calls.h"
 #include "windows_calls.h"
 #include "worker_team.h"
@@ -75,14 +75,6 @@ double fastest_linux_core(Plugin plugin, const Inputs& in, int32_t threads) {
     return fastest_run([&] { core.run(choice, scores.data()); });
 }
 
-std::vector<double> uniform(size_t count, double low, double high, unsigned seed) {
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<double> draw(low, high);
-    std::vector<double> values(count);
-    for (double& v : values) v = draw(random);
-    return values;
-}
-
 // The processor's name and family as /proc/cpuinfo gives them.
 std::string processor_name() {
     std::ifstream cpuinfo("/proc/cpuinfo");
@@ -101,7 +93,7 @@ std::string processor_name() {
 int main() {
     Inputs filter;
     {
-        const std::vector<double> image = uniform(512 * 512, 0.0, 4.0, 1);
+        const std::vector<double> image = uniform_values(512 * 512, 0.0, 4.0, 1);
         filter.add(testhost::make_single(512, 512, std::vector<float>(image.begin(), image.end())));
         for (double scalar : {20.0, 0.2, 1.0, 100.0, 1.0, 100.0, 0.0}) add_scalar(filter, scalar);
     }
@@ -111,9 +103,9 @@ int main() {
         const auto row = [](const std::vector<double>& v) { return testhost::make_double({1, v.size()}, v); };
         add_scalar(scorer, 10.0);
         add_scalar(scorer, 150.0);
-        scorer.add(testhost::make_double({rows, cols}, uniform(rows * cols, -1.0, 3.0, 2)));
-        scorer.add(row(uniform(cols, 100.0, 200.0, 3)));
-        scorer.add(row(uniform(cols, 10.0, 40.0, 4)));
+        scorer.add(testhost::make_double({rows, cols}, uniform_values(rows * cols, -1.0, 3.0, 2)));
+        scorer.add(row(uniform_values(cols, 100.0, 200.0, 3)));
+        scorer.add(row(uniform_values(cols, 10.0, 40.0, 4)));
         for (double scalar : {100.0, 100.0, 0.5}) add_scalar(scorer, scalar);
         scorer.add(row(std::vector<double>(cols, 20.0)));
         scorer.add(row(std::vector<double>(cols, 260.0)));
