@@ -74,12 +74,12 @@ bool admissible_rows_in_image(int32_t rows, int32_t cols, const BandScoreParams&
     return true;
 }
 
-bool score_bands_reference(const double* image, int32_t rows, int32_t cols,
-                           const BandScoreParams& params, double* scores,
-                           InterruptCheck interrupt) {
+CoreEnd score_bands_reference(const double* image, int32_t rows, int32_t cols,
+                              const BandScoreParams& params, double* scores,
+                              InterruptCheck interrupt) {
     const int32_t A = params.top_count;
     const int32_t B = params.bottom_count;
-    if (A <= 0 || B <= 0) return true;
+    if (A <= 0 || B <= 0) return CoreEnd::kCompleted;
     InterruptPoll poll(interrupt, kScoreWorkBetweenChecks);
     for (int32_t c = 0; c < cols; ++c) {
         const double* column = image + rows * c;
@@ -103,8 +103,8 @@ bool score_bands_reference(const double* image, int32_t rows, int32_t cols,
                        sum / static_cast<double>(span + 1);
                 if (span >= 0) work += static_cast<uint64_t>(span) + 1;
             }
-            if (poll.after(work)) return false;
+            if (poll.after(work)) return CoreEnd::kInterrupted;
         }
     }
-    return true;
+    return CoreEnd::kCompleted;
 }

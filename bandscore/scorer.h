@@ -16,8 +16,7 @@
 
 #include <stdint.h>
 
-#include "instruction_sets.h"
-#include "interrupt_check.h"
+#include "core_call.h"
 
 constexpr double kInadmissibleScore = -999999.0;
 
@@ -58,34 +57,32 @@ bool admissible_rows_in_image(int32_t rows, int32_t cols, const BandScoreParams&
 // each row added to a sum (some 1.5 ns): every 10 to 30 ms.
 constexpr uint64_t kScoreWorkBetweenChecks = uint64_t{1} << 24;
 
-// Fills all A * B * cols cells. Requires both checks above to pass and
-// A * B * cols < 2^31 and rows * cols < 2^31. Takes the fastest path this
-// machine has (score_bands_with and kAutomaticPath). Returns false if the
-// interrupt check (asked on the calling thread, kScoreWorkBetweenChecks)
-// stopped it, with some cells not written.
-bool score_bands(const double* image, int32_t rows, int32_t cols, const BandScoreParams& params,
-                 double* scores, InterruptCheck interrupt = kNoInterruptCheck);
+// Fills all A * B * cols cells, on the path and threads of `options`; the
+// scratch memory of the fast paths comes from options.memory (they fall
+// back to the plain loop where it is refused). Requires both checks above
+// to pass, A * B * cols < 2^31 and rows * cols < 2^31. Every path gives the
+// bits of the plain loop. Ends kInterrupted, with some cells not written,
+// where the interrupt check (asked on the calling thread,
+// kScoreWorkBetweenChecks) stopped it.
+//
+// The fast paths write the cells in storage order, carry each top's sum
+// from one bottom to the next (the same additions in the same order) and
+// take the span term once per span and column. With an interrupt check,
+// the team scores the columns in rounds of about kScoreWorkBetweenChecks a
+// thread, and the calling thread asks between rounds, with no other
+// thread at work.
+CoreEnd band_score(const double* image, int32_t rows, int32_t cols, const BandScoreParams& params,
+                   double* scores, const CoreOptions& options);
 
-// The same on the path `choice` names; every path gives the bits of
-// score_bands_reference. The fast paths write the cells in storage order,
-// carry each top's sum from one bottom to the next (the same additions in
-// the same order) and take the span term once per span and column; they
-// fall back to the plain loop if their few buffers cannot be allocated.
-// With an interrupt check, the team scores the columns in rounds of about
-// kScoreWorkBetweenChecks a thread, and the calling thread asks between
-// rounds, with no other thread at work.
-bool score_bands_with(const PathChoice& choice, const double* image, int32_t rows, int32_t cols,
-                      const BandScoreParams& params, double* scores,
-                      InterruptCheck interrupt = kNoInterruptCheck);
+// --- inside the scorer and its tests ------------------------------------------
 
 // The plain loop: every cell summed afresh from its top row, cells visited
 // b fastest. It defines every result bit. The interrupt check is asked
 // between tops.
-bool score_bands_reference(const double* image, int32_t rows, int32_t cols,
-                           const BandScoreParams& params, double* scores,
-                           InterruptCheck interrupt = kNoInterruptCheck);
+CoreEnd score_bands_reference(const double* image, int32_t rows, int32_t cols,
+                              const BandScoreParams& params, double* scores,
+                              InterruptCheck interrupt = kNoInterruptCheck);
 
-// Steps of the plain loop that the fast paths share.
 // Candidate row `index` of a run starting at `offset`: the sum truncated
 // toward zero. Valid only where candidate_rows_in_range holds.
 int32_t candidate_row(int32_t index, double offset);

@@ -20,18 +20,9 @@
 // columns. A call that the caller may interrupt goes through the columns in
 // rounds of bounded work, each split into blocks, and the calling thread
 // asks the interrupt check between rounds.
-#include <stdlib.h>
-
 #include "scorer.h"
 
-#if !FAST_PATHS_AVAILABLE
-
-bool score_bands_with(const PathChoice&, const double* image, int32_t rows, int32_t cols,
-                      const BandScoreParams& params, double* scores, InterruptCheck interrupt) {
-    return score_bands_reference(image, rows, cols, params, scores, interrupt);
-}
-
-#else
+#if FAST_PATHS_AVAILABLE
 
 #include "vector_lanes.h"
 
@@ -98,8 +89,7 @@ struct Lanes<1> : Vector<double, 1> {
     }
 };
 
-// What the members of one scoring call share. `interrupted` is written by
-// the calling thread between rounds.
+// What the members of one scoring call share.
 struct ScoreCall {
     const double* image;
     int32_t rows;
@@ -113,8 +103,6 @@ struct ScoreCall {
     double* share_memory;    // per share: A sums, then span_count span terms
     int32_t round_columns;   // columns of one round; all of them in one round
     int32_t shares;          // blocks of columns a round is split into
-    InterruptCheck interrupt;
-    bool interrupted;
 };
 
 template <int W>
@@ -237,18 +225,6 @@ ALWAYS_INLINE void score_share(void* context, int32_t round, int32_t part) {
     for (int32_t c = first; c < end; ++c) score_column<W>(call, c, sums, terms);
 }
 
-// On the calling thread between rounds: the interrupt check.
-int32_t next_round(void* context, int32_t finished) {
-    ScoreCall& call = *static_cast<ScoreCall*>(context);
-    if (finished == kTeamStart) return 0;
-    if (static_cast<int64_t>(finished + 1) * call.round_columns >= call.cols) return kTeamDone;
-    if (call.interrupt.pending(call.interrupt.context)) {
-        call.interrupted = true;
-        return kTeamDone;
-    }
-    return finished + 1;
-}
-
 // Columns of a round of about the interrupt check's work between questions
 // for each of the round's `threads` blocks, at least a column each; all columns
 // without an interrupt check. The work of a column is estimated from above, counting
@@ -275,19 +251,14 @@ struct ScoreKernel {
     }
 };
 
-}  // namespace
-
-bool score_bands_with(const PathChoice& choice, const double* image, int32_t rows, int32_t cols,
-                      const BandScoreParams& params, double* scores, InterruptCheck interrupt) {
+CoreEnd score_fast(CpuPath path, const double* image, int32_t rows, int32_t cols,
+                   const BandScoreParams& params, double* scores, const CoreOptions& options) {
     const int32_t A = params.top_count;
     const int32_t B = params.bottom_count;
-    const CpuPath path = resolve_cpu_path(choice.path);
-    if (path == CpuPath::kPlain || !cpu_path_supported(path))
-        return score_bands_reference(image, rows, cols, params, scores, interrupt);
-    if (A <= 0 || B <= 0 || cols <= 0) return true;
+    if (A <= 0 || B <= 0 || cols <= 0) return CoreEnd::kCompleted;
 
-    int32_t threads = threads_for(choice.threads, static_cast<uint64_t>(A) * B * cols, kSmallVolume);
-    if (threads > cols) threads = cols;
+    TeamPlan team = plan_team(options.threads, static_cast<uint64_t>(A) * B * cols, kSmallVolume);
+    if (team.shares > cols) team.shares = cols;
 
     // Candidate rows grow with their index, so the spans of all pairs lie
     // between these two; candidate_rows_in_range keeps both in 32 bits.
@@ -297,43 +268,48 @@ bool score_bands_with(const PathChoice& choice, const double* image, int32_t row
         candidate_row(B - 1, params.bottom_offset) - candidate_row(0, params.top_offset);
     const int64_t span_count = static_cast<int64_t>(span_high) - span_low + 1;
     const size_t share_size = static_cast<size_t>(A) + static_cast<size_t>(span_count);
-    double* tops = static_cast<double*>(malloc(sizeof(double) * A));
-    int32_t* bottoms = static_cast<int32_t*>(malloc(sizeof(int32_t) * B));
-    double* share_memory = static_cast<double*>(malloc(sizeof(double) * share_size * threads));
-    if (tops == nullptr || bottoms == nullptr || share_memory == nullptr) {
-        free(tops);
-        free(bottoms);
-        free(share_memory);
-        return score_bands_reference(image, rows, cols, params, scores, interrupt);
+    ScratchBlocks memory(options.memory);
+    double* tops = memory.take_array<double>(static_cast<size_t>(A));
+    int32_t* bottoms = memory.take_array<int32_t>(static_cast<size_t>(B));
+    double* share_memory = memory.take_array<double>(share_size * team.shares);
+    if (memory.refused) {
+        memory.release_all();
+        return score_bands_reference(image, rows, cols, params, scores, options.interrupt);
     }
     for (int32_t a = 0; a < A; ++a)
         tops[a] = static_cast<double>(candidate_row(a, params.top_offset));
     for (int32_t b = 0; b < B; ++b) bottoms[b] = candidate_row(b, params.bottom_offset);
 
-    ScoreCall call{image,
-                   rows,
-                   cols,
-                   params,
-                   scores,
-                   tops,
-                   bottoms,
-                   span_low,
-                   static_cast<int32_t>(span_count),
-                   share_memory,
-                   round_columns(A, B, rows, cols, span_high, span_count, threads, interrupt),
-                   threads,
-                   interrupt,
-                   false};
-    run_team(threads, {threads, ShareRunners<ScoreKernel>::for_path(path), next_round, &call});
-    free(tops);
-    free(bottoms);
-    free(share_memory);
-    return !call.interrupted;
+    const int32_t columns = round_columns(A, B, rows, cols, span_high, span_count, team.shares,
+                                          options.interrupt);
+    ScoreCall call{image,    rows,    cols,          params,
+                   scores,   tops,    bottoms,       span_low,
+                   static_cast<int32_t>(span_count), share_memory, columns, team.shares};
+    WorkerTeam workers(team.threads,
+                       {team.shares, ShareRunners<ScoreKernel>::for_path(path), &call});
+    const InterruptCheck& interrupt = options.interrupt;
+    for (int32_t round = 0;; ++round) {
+        workers.run(round);
+        if (static_cast<int64_t>(round + 1) * columns >= cols) return CoreEnd::kCompleted;
+        if (interrupt.pending(interrupt.context)) return CoreEnd::kInterrupted;
+    }
+}
+
+}  // namespace
+
+CoreEnd band_score(const double* image, int32_t rows, int32_t cols, const BandScoreParams& params,
+                   double* scores, const CoreOptions& options) {
+    const CpuPath path = resolve_cpu_path(options.path);
+    if (path == CpuPath::kPlain || !cpu_path_supported(path))
+        return score_bands_reference(image, rows, cols, params, scores, options.interrupt);
+    return score_fast(path, image, rows, cols, params, scores, options);
+}
+
+#else
+
+CoreEnd band_score(const double* image, int32_t rows, int32_t cols, const BandScoreParams& params,
+                   double* scores, const CoreOptions& options) {
+    return score_bands_reference(image, rows, cols, params, scores, options.interrupt);
 }
 
 #endif
-
-bool score_bands(const double* image, int32_t rows, int32_t cols, const BandScoreParams& params,
-                 double* scores, InterruptCheck interrupt) {
-    return score_bands_with(kAutomaticPath, image, rows, cols, params, scores, interrupt);
-}

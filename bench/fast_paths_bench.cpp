@@ -24,10 +24,10 @@
 // bar does (the bar's own host calls aside).
 //
 // The fast paths exponentiate with their own routine; two groups set it
-// beside the C library's exp, which the plain loops keep (and the fast
-// paths took before): the exponentiation alone (exp/, ns per pixel: the
-// library on 1 and 2 threads, each fast path's own routine on 2), and a
-// whole filter call of 2 iterations on the best path with either.
+// beside the C library's exp, which the plain loops keep: the
+// exponentiation alone (exp/, ns per pixel: the library on 1 thread, each
+// fast path's own routine on 2), and a whole filter call of 2 iterations
+// on the best path with either.
 #include <benchmark/benchmark.h>
 #include <sched.h>
 #include <sys/mman.h>
@@ -43,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "core_support.h"
 #include "instruction_sets.h"
 #include "kernel.h"
 #include "scorer.h"
@@ -73,44 +74,22 @@ constexpr int kRepetitions = 5;
 
 struct FilterImage {
     uint32_t rows, cols;
-    std::vector<float> source, work, scratch;
-    std::vector<int32_t> row_up, row_down, col_left, col_right;
-    DiffusionParams params;
+    std::vector<float> source, work;
+    FilterSettings params;
 
     FilterImage(uint32_t m, uint32_t n, int32_t iterations = kIterations)
-        : rows(m),
-          cols(n),
-          source(static_cast<size_t>(m) * n),
-          work(source.size()),
-          scratch(5 * source.size()),
-          row_up(m),
-          row_down(m),
-          col_left(n),
-          col_right(n) {
+        : rows(m), cols(n), source(static_cast<size_t>(m) * n), work(source.size()) {
         // Speckle-like log intensities around a smooth ramp.
         std::mt19937 generator(1);
         std::normal_distribution<float> speckle(0.0f, 0.3f);
         for (uint32_t j = 0; j < n; ++j)
             for (uint32_t i = 0; i < m; ++i)
                 source[i + static_cast<size_t>(m) * j] = 1.0f + 2.0f * i / m + speckle(generator);
-        build_neighbour_tables(m, n, tables());
         // A 40 x 60 region near the top left, as a user picks a patch of
         // speckle.
-        const ReferenceRegion region{m / 8, m / 8 + std::min(m, 40u) - 1, n / 8,
-                                     n / 8 + std::min(n, 60u) - 1, 0};
-        params = {region, iterations, 0.2f};
-        params.region.count =
-            (region.last_row - region.first_row + 1) * (region.last_col - region.first_col + 1);
+        params = {region_of(m / 8, m / 8 + std::min(m, 40u) - 1, n / 8, n / 8 + std::min(n, 60u) - 1),
+                  iterations, 0.2f};
         std::fill(work.begin(), work.end(), 0.0f);  // touch every page before timing
-        std::fill(scratch.begin(), scratch.end(), 0.0f);
-    }
-    NeighbourTables tables() {
-        return {row_up.data(), row_down.data(), col_left.data(), col_right.data()};
-    }
-    DiffusionScratch planes() {
-        const size_t plane = source.size();
-        float* s = scratch.data();
-        return {s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane};
     }
     double pixel_iterations() const {
         return static_cast<double>(source.size()) * (params.iterations > 0 ? params.iterations : 1);
@@ -120,12 +99,12 @@ struct FilterImage {
 enum class FilterRunKind {
     kWhole,           // exponential, iterations and logarithm
     kLibmOnly,        // no iteration: the exponential and the logarithm alone
-    kProgress,        // with a progress step, which runs the iterations one team each
+    kProgress,        // with a progress step, which stops the team for every iteration
     kInterruptCheck,  // with an interrupt check that never stops, asked as the plug-ins ask
     kLibraryExp,      // kWhole with the C library's exp in the fast path
 };
 
-bool no_op_progress(void*, int32_t) { return true; }
+bool no_op_progress(void*, int32_t, int32_t) { return true; }
 
 // What a host without an interrupt pending answers.
 bool never_interrupted(void*) { return false; }
@@ -138,50 +117,26 @@ void filter_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoi
     // their share of a pixel-iteration at 20 iterations.
     const double units = image.pixel_iterations();
     if (kind == FilterRunKind::kLibmOnly) image.params.iterations = 0;
-    const ProgressStep progress{kind == FilterRunKind::kProgress ? no_op_progress : nullptr,
-                                nullptr};
-    const InterruptCheck interrupt =
-        kind == FilterRunKind::kInterruptCheck ? kNeverInterrupted : kNoInterruptCheck;
-    FilterPlan plan = plan_filter(choice, rows, cols);
-    plan.library_exponential = kind == FilterRunKind::kLibraryExp;
+    FilterOptions options = filter_options_for(choice);
+    if (kind == FilterRunKind::kProgress) options.progress = {nullptr, no_op_progress, nullptr};
+    if (kind == FilterRunKind::kInterruptCheck) options.core.interrupt = kNeverInterrupted;
+    options.library_exponential = kind == FilterRunKind::kLibraryExp;
     for (auto _ : state) {
-        const FilterEnd done =
-            diffuse_planned(plan, image.source.data(), image.work.data(), rows, cols,
-                            image.tables(), image.planes(), image.params, progress, interrupt);
+        const CoreEnd done = tarv_filter(image.source.data(), image.work.data(), rows, cols, 1,
+                                         image.params, options, nullptr);
         benchmark::DoNotOptimize(done);
         benchmark::ClobberMemory();
     }
     state.counters["units"] = units;
 }
 
-// The exponentiation step alone, ns per pixel: `choice` through
-// exponentiate_with (the plain path is the library's exp on one thread),
-// or with library_threads > 0 the library's exp shared out over a team,
-// as the fast paths took it before they had their own.
-struct LibraryExpCall {
-    const float* source;
-    float* work;
-    uint32_t count;
-    int32_t shares;
-};
-
-void library_exp_share(void* context, int32_t, int32_t part) {
-    const LibraryExpCall& call = *static_cast<const LibraryExpCall*>(context);
-    exponentiate_pixels(call.source, call.work,
-                        static_cast<uint32_t>(share_start(call.count, part, call.shares)),
-                        static_cast<uint32_t>(share_start(call.count, part + 1, call.shares)));
-}
-
-void exp_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoice choice,
-              int library_threads = 0) {
+// The exponentiation step alone, ns per pixel, on `choice` (the plain path
+// is the library's exp on one thread).
+void exp_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoice choice) {
     FilterImage image(rows, cols);
     const uint32_t count = rows * cols;
-    LibraryExpCall call{image.source.data(), image.work.data(), count, library_threads};
     for (auto _ : state) {
-        if (library_threads > 0)
-            run_team(library_threads, {library_threads, library_exp_share, one_phase, &call});
-        else
-            exponentiate_with(choice, image.source.data(), image.work.data(), count);
+        exponentiate_with(options_for(choice), image.source.data(), image.work.data(), count);
         benchmark::ClobberMemory();
     }
     state.counters["units"] = static_cast<double>(count);
@@ -194,11 +149,6 @@ struct StreamCall {
     bool two_pass;
     int32_t shares;
 };
-
-// One phase an iteration.
-int32_t next_iteration(void*, int32_t finished) {
-    return finished + 1 < kIterations ? finished + 1 : kTeamDone;
-}
 
 void stream_share(void* context, int32_t, int32_t part) {
     const StreamCall& call = *static_cast<const StreamCall*>(context);
@@ -229,13 +179,18 @@ void stream_share(void* context, int32_t, int32_t part) {
 void filter_floor(benchmark::State& state, uint32_t rows, uint32_t cols, bool two_pass,
                   int threads) {
     FilterImage image(rows, cols);
-    const DiffusionScratch s = image.planes();
-    StreamCall call{{image.work.data(), s.d_up, s.d_down, s.d_left, s.d_right, s.coef},
-                    image.source.size(),
+    const size_t plane = image.source.size();
+    std::vector<float> scratch(5 * plane, 0.0f);
+    float* s = scratch.data();
+    StreamCall call{{image.work.data(), s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane},
+                    plane,
                     two_pass,
                     threads};
     for (auto _ : state) {
-        run_team(threads, {threads, stream_share, next_iteration, &call});
+        // One phase an iteration.
+        WorkerTeam team(threads, {threads, stream_share, &call});
+        for (int32_t iteration = 0; iteration < kIterations; ++iteration) team.run(iteration);
+        team.stop();
         benchmark::ClobberMemory();
     }
     state.counters["units"] = image.pixel_iterations();
@@ -277,7 +232,7 @@ __attribute__((target("avx2"))) void divide_share(void* context, int32_t, int32_
 void filter_divider_floor(benchmark::State& state, uint32_t rows, uint32_t cols, int threads) {
     DivideCall call{static_cast<double>(rows) * cols * kIterations, 0.0f, threads};
     for (auto _ : state) {
-        run_team(threads, {threads, divide_share, one_phase, &call});
+        WorkerTeam(threads, {threads, divide_share, &call}).run(0);
         benchmark::DoNotOptimize(call.result);
     }
     state.counters["units"] = call.pixel_iterations;
@@ -322,8 +277,10 @@ void score_case(benchmark::State& state, int32_t count, PathChoice choice,
     ScoreVolume volume(count);
     const InterruptCheck interrupt = interrupt_check ? kNeverInterrupted : kNoInterruptCheck;
     for (auto _ : state) {
-        score_bands_with(choice, volume.image.data(), volume.rows, volume.cols, volume.params,
-                         volume.scores.data(), interrupt);
+        CoreOptions options = options_for(choice);
+        options.interrupt = interrupt;
+        band_score(volume.image.data(), volume.rows, volume.cols, volume.params,
+                   volume.scores.data(), options);
         benchmark::ClobberMemory();
     }
     state.counters["units"] = volume.cells();
@@ -346,76 +303,66 @@ void score_floor(benchmark::State& state, int32_t count, int threads) {
     ScoreVolume volume(count);
     FillCall call{volume.scores.data(), volume.scores.size(), threads};
     for (auto _ : state) {
-        run_team(threads, {threads, fill_share, one_phase, &call});
+        WorkerTeam(threads, {threads, fill_share, &call}).run(0);
         benchmark::ClobberMemory();
     }
     state.counters["units"] = volume.cells();
 }
 
 // --- memory ------------------------------------------------------------------------
-// What one filter call takes beside its input, as the entry point allocates
-// it for each path: the result, the four neighbour tables and the five
-// scratch planes of the path's plan. Reserved is what is allocated, touched
-// what is resident after the call (mincore over fresh mappings).
+// What one filter call takes beside its input on each path: the result and
+// the scratch memory the core asks for. Reserved is what is allocated,
+// touched what is resident at the end of the call (mincore over fresh
+// mappings).
 
-struct Mapping {
-    void* base = MAP_FAILED;
-    size_t bytes = 0;
-    explicit Mapping(size_t size) : bytes(size) {
-        base = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+size_t resident_bytes(void* base, size_t bytes) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> pages((bytes + page - 1) / page);
+    if (mincore(base, bytes, pages.data()) != 0) return 0;
+    size_t resident = 0;
+    for (unsigned char p : pages) resident += (p & 1) * page;
+    return resident;
+}
+
+// Scratch memory in mappings of its own, counted as it is given back.
+struct CountedMemory {
+    size_t reserved = 0, touched = 0;
+    std::map<void*, size_t> sizes;
+
+    static void* allocate(void* context, size_t bytes) {
+        auto* memory = static_cast<CountedMemory*>(context);
+        void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (block == MAP_FAILED) return nullptr;
+        memory->sizes[block] = bytes;
+        return block;
     }
-    ~Mapping() {
-        if (base != MAP_FAILED) munmap(base, bytes);
-    }
-    Mapping(const Mapping&) = delete;
-    Mapping& operator=(const Mapping&) = delete;
-    template <typename T>
-    T* as() const {
-        return static_cast<T*>(base);
-    }
-    size_t resident_bytes() const {
-        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-        std::vector<unsigned char> pages((bytes + page - 1) / page);
-        if (mincore(base, bytes, pages.data()) != 0) return 0;
-        size_t resident = 0;
-        for (unsigned char p : pages) resident += (p & 1) * page;
-        return resident;
+    static void release(void* context, void* block) {
+        auto* memory = static_cast<CountedMemory*>(context);
+        const size_t bytes = memory->sizes[block];
+        memory->reserved += bytes;
+        memory->touched += resident_bytes(block, bytes);
+        munmap(block, bytes);
     }
 };
 
 void report_memory(uint32_t rows, uint32_t cols) {
     FilterImage image(rows, cols);
+    image.params.iterations = 2;
     const double pixels = static_cast<double>(rows) * cols;
     std::printf("\nMemory of one filter call on a %u x %u image, bytes per pixel beside the "
-                "input:\n%-10s %8s %10s %10s\n",
-                rows, cols, "path", "threads", "reserved", "touched");
+                "input:\n%-10s %10s %10s\n",
+                rows, cols, "path", "reserved", "touched");
     for (CpuPath path : {CpuPath::kPlain, CpuPath::kBaseline, CpuPath::kAvx2, CpuPath::kAvx512}) {
         if (!cpu_path_supported(path)) continue;
-        const FilterPlan plan = plan_filter({path, 0}, rows, cols);
-        const size_t plane = sizeof(float) * rows * static_cast<size_t>(plan.scratch_columns);
-        const size_t tables = sizeof(int32_t) * 2 * (static_cast<size_t>(rows) + cols);
-        Mapping result(sizeof(float) * rows * static_cast<size_t>(cols));
-        Mapping table_block(tables);
-        Mapping scratch[5] = {Mapping(plane), Mapping(plane), Mapping(plane), Mapping(plane),
-                              Mapping(plane)};
-        int32_t* t = table_block.as<int32_t>();
-        const NeighbourTables neighbour{t, t + rows, t + 2 * rows, t + 2 * rows + cols};
-        build_neighbour_tables(rows, cols, neighbour);
-        const DiffusionScratch planes{scratch[0].as<float>(), scratch[1].as<float>(),
-                                      scratch[2].as<float>(), scratch[3].as<float>(),
-                                      scratch[4].as<float>()};
-        DiffusionParams params = image.params;
-        params.iterations = 2;
-        diffuse_planned(plan, image.source.data(), result.as<float>(), rows, cols, neighbour,
-                        planes, params, {nullptr, nullptr});
-        size_t reserved = result.bytes + table_block.bytes, touched = result.resident_bytes() +
-                                                                      table_block.resident_bytes();
-        for (const Mapping& block : scratch) {
-            reserved += block.bytes;
-            touched += block.resident_bytes();
-        }
-        std::printf("%-10s %8d %10.2f %10.2f\n", cpu_path_name(path), plan.threads,
-                    reserved / pixels, touched / pixels);
+        CountedMemory counted;
+        FilterOptions options = filter_options_for({path, 0});
+        options.core.memory = {CountedMemory::allocate, CountedMemory::release, &counted};
+        const size_t result_bytes = sizeof(float) * rows * static_cast<size_t>(cols);
+        float* result = static_cast<float*>(CountedMemory::allocate(&counted, result_bytes));
+        tarv_filter(image.source.data(), result, rows, cols, 1, image.params, options, nullptr);
+        CountedMemory::release(&counted, result);
+        std::printf("%-10s %10.2f %10.2f\n", cpu_path_name(path), counted.reserved / pixels,
+                    counted.touched / pixels);
     }
 }
 
@@ -568,9 +515,6 @@ void register_cases() {
         const std::string group = "exp/2048x2048/";
         add(group + "plain", [=](benchmark::State& s) {
             exp_case(s, rows, cols, {CpuPath::kPlain, 1});
-        });
-        add(group + "library_2t", [=](benchmark::State& s) {
-            exp_case(s, rows, cols, {CpuPath::kPlain, 1}, 2);
         });
         for (CpuPath path : {CpuPath::kBaseline, CpuPath::kAvx2, CpuPath::kAvx512}) {
             if (!cpu_path_supported(path)) continue;

@@ -1,4 +1,4 @@
-# Drives the 64-bit Arm Linux build (arm64/) as a project of its own,
+# Drives the 64-bit Arm Linux build (cross/arm64) as a project of its own,
 # cross-compiled in build/arm64 with the aarch64 toolchain file, and installs
 # both plug-ins with their help files into dist/linux-arm64. ARM64_BUILD_DIR
 # is where its files land; its tests, which run under qemu-aarch64, are
@@ -13,7 +13,7 @@ find_program(QEMU_AARCH64 qemu-aarch64 REQUIRED)
 set(AARCH64_SYSROOT /usr/aarch64-linux-gnu)
 
 set(ARM64_BUILD_DIR "${CMAKE_BINARY_DIR}/arm64")
-add_cross_build(arm64 SOURCE_DIR arm64 TOOLCHAIN aarch64-linux-gnu.cmake
+add_cross_build(arm64 SOURCE_DIR cross/arm64 TOOLCHAIN aarch64-linux-gnu.cmake
   ARGS "-DBUILD_TESTING=${BUILD_TESTING}"
   BYPRODUCTS "${ARM64_BUILD_DIR}/linux/TARV_c.mexa64" "${ARM64_BUILD_DIR}/linux/bandscore.mexa64"
     "${ARM64_BUILD_DIR}/standin/mexrun")

@@ -1,5 +1,5 @@
-# Compiler settings shared by the main build and the Windows builds
-# (windows/), and the warning flags every target of ours takes through
+# Compiler settings shared by the main build and the cross builds
+# (cross/), and the warning flags every target of ours takes through
 # project_warnings. The source lists and the flags that decide the bits are
 # in PluginSources.cmake.
 include(${CMAKE_CURRENT_LIST_DIR}/PluginSources.cmake)

@@ -1,4 +1,4 @@
-# Drives the macOS build (macos/) as a project of its own per processor,
+# Drives the macOS build (cross/macos) as a project of its own per processor,
 # cross-compiled with clang and ld64.lld: build/maca64 with
 # cmake/macos-arm64.cmake, build/maci64 with cmake/macos-x86_64.cmake. Both
 # plug-ins of each are installed with their help files and the licence
@@ -14,7 +14,7 @@ foreach(mac maca64 maci64)
   endif()
   set(dir "${CMAKE_BINARY_DIR}/${mac}")
   set(MACOS_BUILD_DIR_${mac} "${dir}")
-  add_cross_build(${mac} SOURCE_DIR macos TOOLCHAIN ${toolchain}
+  add_cross_build(${mac} SOURCE_DIR cross/macos TOOLCHAIN ${toolchain}
     BYPRODUCTS "${dir}/TARV_c.mex${mac}" "${dir}/bandscore.mex${mac}")
   install(FILES "${dir}/TARV_c.mex${mac}" "${dir}/bandscore.mex${mac}"
     help/TARV_c.m help/bandscore.m COPYING DESTINATION ${mac})

@@ -1,8 +1,9 @@
 # What goes into each plug-in, and the compiler flags that decide its
-# result bits: the one list every build takes them from. The Linux
-# plug-ins (CMakeLists.txt), both Windows builds (windows/), the GNU
-# Octave plug-ins (octave/CMakeLists.txt) and the Octave package's
-# Makefile (filled in from here by octave/CMakeLists.txt) include this file.
+# result bits: the one list every build takes them from. Each build
+# project (the main one for Linux on x86-64, cross/arm64, cross/windows,
+# cross/macos) makes its targets from it through PluginTargets.cmake; the
+# GNU Octave plug-ins and the Octave package's Makefile (octave/) take the
+# same lists.
 #
 # Run as a script it prints the lists and the command that rebuilds each
 # plug-in with a host's own mex or mkoctfile:
@@ -11,31 +12,39 @@
 #
 # Paths are relative to the project's root.
 
-# The run-time choice of instruction set and the worker team, in both
-# plug-ins. Every file compiles everywhere; the thread code of the other
-# platform compiles to nothing.
-set(PARALLEL_SOURCES
-  parallel/instruction_sets.cpp parallel/worker_team.cpp parallel/worker_team_posix.cpp
-  parallel/worker_team_windows.cpp parallel/cpu_quota.cpp)
+# The host-free library both plug-ins (and the Python binding) are made
+# of: the cores' contract with their callers, the instruction sets and the
+# worker team, and each platform's side of them. Every platform file
+# compiles everywhere; another platform's compiles to nothing.
+set(LIBRARY_SOURCES
+  core/core_call.cpp core/heap_memory.cpp parallel/instruction_sets.cpp parallel/worker_team.cpp
+  platform/x86/instruction_sets.cpp platform/linux/processors.cpp platform/linux/cgroup_quota.cpp
+  platform/macos/processors.cpp platform/windows/processors.cpp platform/posix/threads.cpp
+  platform/windows/threads.cpp platform/serial/threads.cpp)
 
-# Each plug-in: its numeric core (which never sees a host header) and its
-# entry point.
+# Each plug-in: its numeric core, which never sees a host header, and its
+# MATLAB/Octave entry point.
 set(TARV_c_CORE_SOURCES diffusion/kernel.cpp diffusion/kernel_fast.cpp)
-set(TARV_c_ENTRY_SOURCES diffusion/TARV_c.cpp diffusion/progress_bar.cpp host/host_interrupt.cpp)
+set(TARV_c_ENTRY_SOURCES mex/TARV_c.cpp mex/progress_bar.cpp mex/host_interrupt.cpp)
 set(bandscore_CORE_SOURCES bandscore/scorer.cpp bandscore/scorer_fast.cpp)
-set(bandscore_ENTRY_SOURCES bandscore/bandscore.cpp host/host_interrupt.cpp)
+set(bandscore_ENTRY_SOURCES mex/bandscore.cpp mex/host_interrupt.cpp)
 foreach(plugin TARV_c bandscore)
-  set(${plugin}_SOURCES ${${plugin}_ENTRY_SOURCES} ${${plugin}_CORE_SOURCES} ${PARALLEL_SOURCES})
+  set(${plugin}_SOURCES ${${plugin}_ENTRY_SOURCES} ${${plugin}_CORE_SOURCES} ${LIBRARY_SOURCES})
 endforeach()
 
-set(PLUGIN_INCLUDE_DIRS host diffusion bandscore parallel)
+# The cores see only these; the entry points see mex/ besides.
+set(CORE_INCLUDE_DIRS core diffusion bandscore parallel platform platform/linux)
+set(PLUGIN_INCLUDE_DIRS mex ${CORE_INCLUDE_DIRS})
 set(PLUGIN_HEADERS
-  host/host_api.h host/mex_host.h host/arguments.h host/oldest_glibc.h
-  diffusion/kernel.h diffusion/precision.h diffusion/progress_bar.h
-  diffusion/exponential.h diffusion/exponential_table.h
+  mex/host_api.h mex/mex_host.h mex/arguments.h mex/progress_bar.h
+  core/core_call.h
+  diffusion/tarv_filter.h diffusion/kernel.h diffusion/exponential.h diffusion/exponential_table.h
   bandscore/scorer.h
-  parallel/instruction_sets.h parallel/interrupt_check.h parallel/worker_team.h
-  parallel/team_schedule.h parallel/cpu_quota.h parallel/vector_lanes.h)
+  parallel/cpu_path.h parallel/instruction_sets.h parallel/worker_team.h
+  parallel/team_schedule.h parallel/vector_lanes.h
+  platform/processor_family.h platform/plain_arithmetic.h platform/x87_control.h
+  platform/x86/family.h platform/arm64/family.h platform/x87/family.h platform/generic/family.h
+  platform/linux/cgroup_quota.h platform/linux/oldest_glibc.h)
 
 # The flags that decide the bits: no contraction of a product and a sum
 # into a fused multiply-add. Never add -ffast-math or -Ofast.

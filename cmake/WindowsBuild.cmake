@@ -1,4 +1,4 @@
-# Drives the Windows builds (windows/), one project of its own per width,
+# Drives the Windows builds (cross/windows), one project of its own per width,
 # cross-compiled with cmake/mingw-w64.cmake in build/win32 and build/win64,
 # and installs their plug-ins with the help files into dist/win32 and
 # dist/win64. WIN32_BUILD_DIR and WIN64_BUILD_DIR are where their files
@@ -17,7 +17,7 @@ function(add_windows_build bits mingw_prefix)
   set(WIN${bits}_BUILD_DIR "${dir}" PARENT_SCOPE)
   set(WIN${bits}_MINGW_PREFIX ${mingw_prefix} PARENT_SCOPE)
   list(TRANSFORM ARGN PREPEND "${dir}/" OUTPUT_VARIABLE plugins)
-  add_cross_build(win${bits} SOURCE_DIR windows TOOLCHAIN mingw-w64.cmake
+  add_cross_build(win${bits} SOURCE_DIR cross/windows TOOLCHAIN mingw-w64.cmake
     ARGS "-DWINDOWS_BITS=${bits}"
     BYPRODUCTS ${plugins} "${dir}/win_runner.exe")
   set(help)

@@ -3,7 +3,7 @@
 # Mach-O for an Apple target, and LLVM's Mach-O linker ld64.lld (Debian's
 # lld), which the driver picks with -fuse-ld=lld. There is no Apple SDK:
 # the build supplies its own declarations of the few C library functions
-# the plug-ins call and a text stub of libSystem (macos/).
+# the plug-ins call and a text stub of libSystem (platform/macos/).
 set(CMAKE_SYSTEM_NAME Darwin)
 
 set(CMAKE_C_COMPILER clang)
@@ -27,3 +27,8 @@ set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# LLVM's archiver writes the symbol index of Mach-O objects, which the
+# core libraries need; GNU ar would not.
+set(CMAKE_AR llvm-ar)
+set(CMAKE_RANLIB llvm-ranlib)

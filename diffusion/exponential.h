@@ -32,8 +32,6 @@
 #include "exponential_table.h"
 #include "vector_lanes.h"
 
-#if FAST_PATHS_AVAILABLE
-
 // The bits of `from` as a vector or value of the same size.
 template <typename To, typename From>
 ALWAYS_INLINE To bits_as(const From& from) {
@@ -85,7 +83,10 @@ ALWAYS_INLINE typename Vector<float, W>::V exponential(const typename Vector<flo
     // s + e, the lower one has its bits one below the upper one's (s > 0),
     // and setting the last bit of the lower one picks the odd one of the
     // two. Integer arithmetic: GCC compares double vectors wider than the
-    // registers one lane at a time. e is never -0.
+    // registers one lane at a time. e is -0 only when rounding downward
+    // (x - x is -0 there); it then counts as below 0 and moves s down by a
+    // unit, which changes the float s becomes only where s is a float
+    // itself.
     const U e_bits = bits_as<U>(e);
     const U e_nonzero = (e_bits | (0u - e_bits)) >> 63;
     U s_bits = (bits_as<U>(s) - (e_bits >> 63)) | e_nonzero;
@@ -111,26 +112,39 @@ ALWAYS_INLINE typename Vector<float, W>::V exponential(const typename Vector<flo
 }
 
 // work[k] = (float) exp((double) source[k]) for begin <= k < end; source
-// and work do not overlap. The last vector ends at `end` and computes some
-// pixels a second time, to the same bits; a range shorter than a vector
-// goes through one vector whose other lanes repeat its first pixel. (Tails
-// copied through a buffer would become calls of memcpy, which the
-// plug-ins do not otherwise import.)
+// and work do not overlap. Returns whether any result is +Inf. The last
+// vector ends at `end` and computes some pixels a second time, to the same
+// bits; a range shorter than a vector goes through one vector whose other
+// lanes repeat its first pixel. (Tails copied through a buffer would become
+// calls of memcpy, which the plug-ins do not otherwise import.)
 template <int W>
-ALWAYS_INLINE void exponentiate_lanes(const float* source, float* work, uint32_t begin,
+ALWAYS_INLINE bool exponentiate_lanes(const float* source, float* work, uint32_t begin,
                                       uint32_t end) {
     typedef Vector<float, W> L;
+    typedef typename L::V F;
+    typedef typename Vector<int32_t, W>::V I;
+    const F infinity = L::splat(__builtin_inff());
+    I infinite = I{};
     if (end - begin >= W) {
         uint32_t k = begin;
-        for (; k + W <= end; k += W) L::store(work + k, exponential<W>(L::load(source + k)));
-        if (k < end) L::store(work + end - W, exponential<W>(L::load(source + end - W)));
-        return;
+        for (; k + W <= end; k += W) {
+            const F result = exponential<W>(L::load(source + k));
+            infinite |= result == infinity;
+            L::store(work + k, result);
+        }
+        if (k < end) {
+            const F result = exponential<W>(L::load(source + end - W));
+            infinite |= result == infinity;
+            L::store(work + end - W, result);
+        }
+    } else if (begin != end) {
+        F x = L::splat(source[begin]);
+        for (uint32_t i = 1; i < end - begin; ++i) x[i] = source[begin + i];
+        const F result = exponential<W>(x);
+        infinite |= result == infinity;
+        for (uint32_t i = 0; i < end - begin; ++i) work[begin + i] = result[i];
     }
-    if (begin == end) return;
-    typename L::V x = L::splat(source[begin]);
-    for (uint32_t i = 1; i < end - begin; ++i) x[i] = source[begin + i];
-    const typename L::V result = exponential<W>(x);
-    for (uint32_t i = 0; i < end - begin; ++i) work[begin + i] = result[i];
+    for (int lane = 0; lane < W; ++lane)
+        if (infinite[lane] != 0) return true;
+    return false;
 }
-
-#endif

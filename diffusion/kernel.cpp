@@ -1,13 +1,17 @@
-// The diffusion kernel. The order, grouping and precision of every
-// operation below is part of the filter's result: sums run left to right in
-// the grouping written, each product is rounded before it is added (the
-// project builds with -ffp-contract=off), and the double-precision steps
-// are exactly the ones written with double_expr.
+// The diffusion kernel's plain loops. The order, grouping and precision of
+// every operation below is part of the filter's result: sums run left to
+// right in the grouping written, each product is rounded before it is added
+// (the project builds with -ffp-contract=off), single-precision steps have
+// single_expr operands, double-precision steps double_expr ones, and every
+// named quantity is stored through to_single. Those types are the processor
+// family's (platform/processor_family.h): plain float and double, rounding
+// at every operation, except on the 32-bit x87 build, which evaluates in
+// its registers at the host's precision.
 #include "kernel.h"
 
 #include <math.h>
 
-#include "precision.h"
+#include "instruction_sets.h"
 
 void build_neighbour_tables(uint32_t rows, uint32_t cols, const NeighbourTables& tables) {
     for (uint32_t i = 0; i < rows; ++i) {
@@ -115,31 +119,73 @@ float reference_q0(const float* work, uint32_t rows, const ReferenceRegion& regi
     return reference_statistic(work, rows, region).q0;
 }
 
-void exponentiate_pixels(const float* source, float* work, uint32_t begin, uint32_t end) {
-    for (uint32_t k = begin; k < end; ++k) work[k] = to_single(exp(static_cast<double>(source[k])));
-}
-
-void take_logarithms(float* work, uint32_t begin, uint32_t end) {
-    for (uint32_t k = begin; k < end; ++k) work[k] = log_pixel(work[k]);
-}
-
-FilterEnd diffuse_reference(const float* source, float* work, uint32_t rows, uint32_t cols,
-                            const NeighbourTables& tables, const DiffusionScratch& scratch,
-                            const DiffusionParams& params, ProgressStep progress,
-                            InterruptCheck interrupt) {
-    const uint32_t count = rows * cols;
-    exponentiate_pixels(source, work, 0, count);
-
-    InterruptPoll poll(interrupt, kPixelsBetweenChecks);
-    for (int32_t iteration = 0; iteration < params.iterations; ++iteration) {
-        const ReferenceStatistic statistic = reference_statistic(work, rows, params.region);
-        coefficient_pass(work, rows, cols, tables, scratch, statistic.q0);
-        update_pass(work, rows, cols, tables, scratch, params.lambda);
-        if (progress.advance != nullptr && !progress.advance(progress.context, iteration))
-            return FilterEnd::kCancelled;
-        if (iteration + 1 < params.iterations && poll.after(count)) return FilterEnd::kInterrupted;
+bool exponentiate_pixels(const float* source, float* work, uint32_t begin, uint32_t end) {
+    bool infinite = false;
+    for (uint32_t k = begin; k < end; ++k) {
+        work[k] = to_single(exp(static_cast<double>(source[k])));
+        infinite |= work[k] == __builtin_inff();
     }
+    return infinite;
+}
 
-    take_logarithms(work, 0, count);
-    return FilterEnd::kCompleted;
+bool take_logarithms(float* work, uint32_t begin, uint32_t end) {
+    bool nan = false;
+    for (uint32_t k = begin; k < end; ++k) {
+        work[k] = library_log(work[k]);
+        nan |= work[k] != work[k];
+    }
+    return nan;
+}
+
+CoreEnd diffuse_reference(const float* source, float* work, uint32_t rows, uint32_t cols,
+                          const NeighbourTables& tables, const DiffusionScratch& scratch,
+                          const FilterSettings& settings, const PageSteps& steps,
+                          InterruptPoll* poll, FilterFindings* findings) {
+    const uint32_t count = rows * cols;
+    const bool infinite = exponentiate_pixels(source, work, 0, count);
+    const ProgressStep& progress = steps.progress;
+    for (int32_t iteration = 0; iteration < settings.iterations; ++iteration) {
+        const ReferenceStatistic statistic = reference_statistic(work, rows, settings.region);
+        coefficient_pass(work, rows, cols, tables, scratch, statistic.q0);
+        update_pass(work, rows, cols, tables, scratch, settings.lambda);
+        if (progress.advance != nullptr &&
+            !progress.advance(progress.context, steps.first + iteration, steps.steps))
+            return CoreEnd::kCancelled;
+        if (iteration + 1 < settings.iterations && poll != nullptr && poll->after(count))
+            return CoreEnd::kInterrupted;
+    }
+    const bool nan = take_logarithms(work, 0, count);
+    if (findings != nullptr) {
+        findings->infinite_working_value |= infinite;
+        findings->nan_result |= nan;
+    }
+    return CoreEnd::kCompleted;
+}
+
+CoreEnd filter_plain(const float* source, float* result, uint32_t rows, uint32_t cols,
+                     uint32_t pages, const FilterSettings& settings, const FilterOptions& options,
+                     FilterFindings* findings) {
+    ScratchBlocks memory(options.core.memory);
+    const size_t plane = static_cast<size_t>(rows) * cols;
+    const NeighbourTables tables{memory.take_array<int32_t>(rows), memory.take_array<int32_t>(rows),
+                                 memory.take_array<int32_t>(cols), memory.take_array<int32_t>(cols)};
+    const DiffusionScratch scratch{memory.take_array<float>(plane), memory.take_array<float>(plane),
+                                   memory.take_array<float>(plane), memory.take_array<float>(plane),
+                                   memory.take_array<float>(plane)};
+    if (memory.refused) return CoreEnd::kOutOfMemory;
+    build_neighbour_tables(rows, cols, tables);
+    const ProgressStep& progress = options.progress;
+    if (progress.begin != nullptr && !progress.begin(progress.context)) return CoreEnd::kCancelled;
+    const int32_t iterations = settings.iterations > 0 ? settings.iterations : 0;
+    InterruptPoll poll(options.core.interrupt, kPixelsBetweenChecks);
+    for (uint32_t page = 0; page < pages; ++page) {
+        if (page > 0 && poll.after(0)) return CoreEnd::kInterrupted;
+        const PageSteps steps{progress, static_cast<int32_t>(page) * iterations,
+                              static_cast<int32_t>(pages) * iterations};
+        const CoreEnd end = diffuse_reference(source + plane * page, result + plane * page, rows,
+                                              cols, tables, scratch, settings, steps, &poll,
+                                              findings);
+        if (end != CoreEnd::kCompleted) return end;
+    }
+    return CoreEnd::kCompleted;
 }

@@ -1,21 +1,16 @@
-// The anisotropic diffusion kernel: plain functions over raw arrays.
-//
-// Every plane is column-major with `rows` rows and `cols` columns: element
-// (i, j) lies at p[i + rows * j]. The kernel requires rows >= 1, cols >= 1
-// and rows * cols < 2^31; index arithmetic is done in 32 bits.
-//
-// Borders: the neighbour tables make a border pixel its own neighbour
-// across the border, so its difference to it is 0 and no flux crosses the
-// image edge. The pixel loops themselves contain no border tests.
+// Inside the filter (tarv_filter.h): the plain loops, which define every
+// result bit, and the steps the fast paths share with them. For the
+// filter's own files and its tests.
 #pragma once
 
 #include <stdint.h>
 
-#include "instruction_sets.h"
-#include "interrupt_check.h"
+#include "tarv_filter.h"
 
 // Neighbour tables: row_up and row_down have `rows` entries, col_left and
-// col_right have `cols` entries.
+// col_right have `cols` entries. build_neighbour_tables makes a border
+// pixel its own neighbour across the border, so its difference to it is 0;
+// the pixel loops themselves contain no border tests.
 struct NeighbourTables {
     int32_t* row_up;
     int32_t* row_down;
@@ -23,9 +18,8 @@ struct NeighbourTables {
     int32_t* col_right;
 };
 
-// Five scratch planes, owned by the caller and reused for every iteration:
-// rows * cols floats each for the plain loops, or the columns of `rows`
-// floats that a FilterPlan names.
+// The plain loops' five scratch planes of rows * cols floats, reused for
+// every iteration.
 struct DiffusionScratch {
     float* d_up;
     float* d_down;
@@ -34,119 +28,45 @@ struct DiffusionScratch {
     float* coef;
 };
 
-// The reference region: 0-based inclusive bounds (rows below `rows`,
-// columns below `cols`) and the caller's count of its pixels. A range whose
-// first bound exceeds its last is empty.
-struct ReferenceRegion {
-    uint32_t first_row;
-    uint32_t last_row;
-    uint32_t first_col;
-    uint32_t last_col;
-    uint32_t count;
-};
-
-struct DiffusionParams {
-    ReferenceRegion region;
-    int32_t iterations;  // zero or less runs no iteration
-    float lambda;        // time step
-};
-
-// Called after every iteration with its 0-based number; returns false to
-// stop the filter there.
-struct ProgressStep {
-    bool (*advance)(void* context, int32_t iteration);
-    void* context;
-};
-
-// How a filter run ended.
-enum class FilterEnd {
-    kCompleted,    // `work` holds the result
-    kCancelled,    // the progress step stopped it; `work` holds no meaningful result
-    kInterrupted,  // the interrupt check stopped it; likewise
-};
-
-// The interrupt check is asked between two iterations once this many
-// pixel-iterations (its unit of work here) have run since it was last
-// asked, so after every iteration of an image of this size or more: some
-// 5 ms of one thread of the fast paths, 30 to 60 ms of the plain loops. An
-// iteration itself is never cut short, and no question follows the last.
-constexpr uint64_t kPixelsBetweenChecks = uint64_t{1} << 22;
-
 // The conductance as stored: below 0 becomes +0, above 1 becomes 1. NaN
 // fails both tests and is kept, and so is -0.
 inline float clamp_coefficient(float c) { return c < 0.0f ? 0.0f : (c > 1.0f ? 1.0f : c); }
 
 void build_neighbour_tables(uint32_t rows, uint32_t cols, const NeighbourTables& tables);
 
-// Filters `source` (log intensities) into `work` (same size): exponentiate,
-// run the iterations, take the logarithm. `progress.advance` and
-// `interrupt.pending` may be null; the progress step runs after every
-// iteration, the interrupt check as kPixelsBetweenChecks says, on the
-// calling thread. Takes the fastest path this machine has (diffuse_with and
-// kAutomaticPath).
-FilterEnd diffuse(const float* source, float* work, uint32_t rows, uint32_t cols,
-                  const NeighbourTables& tables, const DiffusionScratch& scratch,
-                  const DiffusionParams& params, ProgressStep progress,
-                  InterruptCheck interrupt = kNoInterruptCheck);
-
-// How one filter call runs: its path (never kAutomatic), its team size and
-// the columns of `rows` floats each scratch plane must hold for it (all
-// `cols` for the plain loops; a few per thread for the fast paths, which
-// keep only the columns a sweep is working on). The fast paths exponentiate
-// with their own routine (exponential.h) unless library_exponential asks
-// for the C library's exp, as the plain loops take it.
-struct FilterPlan {
-    CpuPath path;
-    int32_t threads;
-    uint32_t scratch_columns;
-    bool library_exponential = false;
+// Where a page's iterations stand among the steps a progress step is told.
+struct PageSteps {
+    ProgressStep progress;
+    int32_t first;  // the step of the page's first iteration
+    int32_t steps;  // of the whole call
 };
 
-// The plan for `choice` on an image of rows x cols: the widest path the
-// processor has for kAutomatic, one thread per processor the process may
-// use (fewer for small images) for a thread count of 0.
-FilterPlan plan_filter(const PathChoice& choice, uint32_t rows, uint32_t cols);
+// The plain loops on one image: exponentiate `source` into `work` with the
+// C library's exp, run the iterations through the scratch planes (two
+// passes each), take the logarithm. The progress step runs after every
+// iteration; `poll`, where given, is asked after every iteration but the
+// last. `findings`, where given, gains what this page shows.
+CoreEnd diffuse_reference(const float* source, float* work, uint32_t rows, uint32_t cols,
+                          const NeighbourTables& tables, const DiffusionScratch& scratch,
+                          const FilterSettings& settings, const PageSteps& steps,
+                          InterruptPoll* poll, FilterFindings* findings);
 
-// diffuse run as `plan` says, with scratch planes of plan.scratch_columns
-// columns each. A fast plan needs the tables as build_neighbour_tables makes
-// them. Every plan gives the bits of diffuse_reference (a NaN's sign bit
-// aside: it depends on the order of operands, which vectors may change)
-// wherever the C library's (float) exp((double) x) is correctly rounded, as
-// glibc's is when rounding to nearest (exponential.h says how near the two
-// come in the other directions); with library_exponential, always.
-// The progress step runs on the calling thread with no worker alive, so it
-// may call into a host that does not return from such a call. The
-// interrupt check runs on the calling thread between the team's phases,
-// with no share running; the team ends when it says stop.
-FilterEnd diffuse_planned(const FilterPlan& plan, const float* source, float* work, uint32_t rows,
-                          uint32_t cols, const NeighbourTables& tables,
-                          const DiffusionScratch& scratch, const DiffusionParams& params,
-                          ProgressStep progress, InterruptCheck interrupt = kNoInterruptCheck);
+// tarv_filter on the plain loops, page after page, with scratch memory
+// from the options.
+CoreEnd filter_plain(const float* source, float* result, uint32_t rows, uint32_t cols,
+                     uint32_t pages, const FilterSettings& settings, const FilterOptions& options,
+                     FilterFindings* findings);
 
-// The same for the path `choice` names, with full scratch planes; tables
-// other than the standard ones take the plain loops.
-FilterEnd diffuse_with(const PathChoice& choice, const float* source, float* work, uint32_t rows,
-                       uint32_t cols, const NeighbourTables& tables,
-                       const DiffusionScratch& scratch, const DiffusionParams& params,
-                       ProgressStep progress, InterruptCheck interrupt = kNoInterruptCheck);
-
-// The plain loops: two passes per iteration through the five scratch
-// planes. They define every result bit.
-FilterEnd diffuse_reference(const float* source, float* work, uint32_t rows, uint32_t cols,
-                            const NeighbourTables& tables, const DiffusionScratch& scratch,
-                            const DiffusionParams& params, ProgressStep progress,
-                            InterruptCheck interrupt = kNoInterruptCheck);
-
-// Steps of the plain loops that the fast paths share.
 // q0 of the reference region: the serial row-by-row sum over `work`.
 float reference_q0(const float* work, uint32_t rows, const ReferenceRegion& region);
 // work[k] = (float) exp((double) source[k]) for begin <= k < end, with the
-// C library's exp.
-void exponentiate_pixels(const float* source, float* work, uint32_t begin, uint32_t end);
-// The exponentiation of a filter call on `choice`'s path and threads, for
-// k < count: the fast paths' own routine, or exponentiate_pixels on one
-// thread for the plain loops.
-void exponentiate_with(const PathChoice& choice, const float* source, float* work,
+// C library's exp; true if any is +Inf.
+bool exponentiate_pixels(const float* source, float* work, uint32_t begin, uint32_t end);
+// The final logarithm of work[k] for begin <= k < end, with the C
+// library's; true if any result is NaN.
+bool take_logarithms(float* work, uint32_t begin, uint32_t end);
+// The call's exponentiation on the path and threads of `options`, for
+// k < count: the fast paths' own routine (exponential.h), or
+// exponentiate_pixels on one thread for the plain loops.
+void exponentiate_with(const CoreOptions& options, const float* source, float* work,
                        uint32_t count);
-// The final logarithm of work[k] for begin <= k < end.
-void take_logarithms(float* work, uint32_t begin, uint32_t end);

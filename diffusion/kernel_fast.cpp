@@ -12,52 +12,22 @@
 // loops; vectors only compute several pixels of a column at once, and the
 // border rows go through the same formula one pixel at a time.
 //
-// The image is split into contiguous blocks of columns, as many as the
-// plan has threads, which the team's members take in turn. Before a sweep
-// each block copies the old columns it needs from its neighbours' blocks
-// (the halo), then every block is swept. The reference statistic and the
-// interrupt check run on the calling thread at the start of each
-// iteration, between the team's phases; the progress step and every other
-// call into the caller run between teams, with no worker alive.
+// A call runs on a worker team (worker_team.h) in one of two ways:
+// - pages side by side: each share takes whole pages and sweeps every
+//   column of each itself, so a phase is one iteration of every page and
+//   the pages need no exchange; for volumes of at least as many pages as
+//   threads;
+// - one page at a time: the page is split into contiguous blocks of
+//   columns, one a share. Before a sweep each block copies the old columns
+//   it needs from its neighbours' blocks (the halo), then every block is
+//   swept. The reference statistic runs on the calling thread between the
+//   two phases.
+// The interrupt check runs on the calling thread between iterations, and
+// the progress step with the team stopped, so no worker is alive while it
+// runs.
 #include "kernel.h"
 
-namespace {
-
-// Whether the tables are the ones build_neighbour_tables makes, which the
-// sweep assumes.
-bool standard_tables(uint32_t rows, uint32_t cols, const NeighbourTables& tables) {
-    for (uint32_t i = 0; i < rows; ++i) {
-        if (tables.row_up[i] != static_cast<int32_t>(i == 0 ? 0 : i - 1)) return false;
-        if (tables.row_down[i] != static_cast<int32_t>(i + 1 < rows ? i + 1 : i)) return false;
-    }
-    for (uint32_t j = 0; j < cols; ++j) {
-        if (tables.col_left[j] != static_cast<int32_t>(j == 0 ? 0 : j - 1)) return false;
-        if (tables.col_right[j] != static_cast<int32_t>(j + 1 < cols ? j + 1 : j)) return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-#if !FAST_PATHS_AVAILABLE
-
-FilterPlan plan_filter(const PathChoice&, uint32_t, uint32_t cols) {
-    return FilterPlan{CpuPath::kPlain, 1, cols};
-}
-
-FilterEnd diffuse_planned(const FilterPlan&, const float* source, float* work, uint32_t rows,
-                          uint32_t cols, const NeighbourTables& tables,
-                          const DiffusionScratch& scratch, const DiffusionParams& params,
-                          ProgressStep progress, InterruptCheck interrupt) {
-    return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress,
-                             interrupt);
-}
-
-void exponentiate_with(const PathChoice&, const float* source, float* work, uint32_t count) {
-    exponentiate_pixels(source, work, 0, count);
-}
-
-#else
+#if FAST_PATHS_AVAILABLE
 
 #include "exponential.h"
 #include "vector_lanes.h"
@@ -66,15 +36,6 @@ namespace {
 
 // Below this many pixels the automatic choice keeps to one thread.
 constexpr uint64_t kSmallImage = 1u << 16;
-
-// Block m of T uses scratch columns 6m .. 6m + 5 (the old values of the
-// column to its left and of the one it updates, the coefficients of that
-// column and the next, and two halo columns right of it), taken from the
-// five planes in turn; the last block has no halo and uses four.
-// Each plane then needs ceil((6T - 2) / 5) columns.
-uint32_t scratch_columns_for(int32_t threads) {
-    return (6u * static_cast<uint32_t>(threads) - 2u + 4u) / 5u;
-}
 
 // W pixels of a column at once: single-precision lanes F and the
 // double-precision lanes D of the same pixels.
@@ -270,94 +231,78 @@ ALWAYS_INLINE void update_column(const float* left, const float* centre, const f
 }
 
 
-// What the members of one team share: the call's data and the part of the
-// filter this team runs. q0, iteration and interrupted are written by the
-// calling thread between phases.
+// Each share's scratch columns: the old values of the column left of the
+// one it updates and of that one, the coefficients of that column and the
+// next, and two halo columns right of its block.
+constexpr uint32_t kColumnsPerShare = 6;
+
+// What the members of one team share: the call's data and where it stands.
+// page and q0 are written by the calling thread between phases.
 struct FilterCall {
     const float* source;
-    float* work;
+    float* result;
     uint32_t rows;
     uint32_t cols;
-    DiffusionScratch scratch;
-    uint32_t scratch_columns;  // columns of `rows` floats in each plane
-    int32_t shares;            // blocks of columns, each with its own scratch columns
-    DiffusionParams params;
-    bool library_exponential;  // the C library's exp rather than exponential.h's
-    bool exponentiate;         // first the exponential of every pixel
-    int32_t first_iteration;   // then iterations first .. end - 1
-    int32_t end_iteration;
-    bool take_logarithms;      // and last the logarithm
-    InterruptCheck interrupt;  // asked every check_every iterations of the team
-    int32_t check_every;
-    int32_t iteration;
-    float q0;
-    bool interrupted;
+    FilterSettings settings;
+    float* scratch;       // kColumnsPerShare columns of `rows` floats a share
+    int32_t shares;
+    bool library_exponential;
+    uint32_t first_page;  // pages side by side: first_page + share * pages_per_share ...
+    uint32_t pages_per_share;
+    uint32_t page;        // one page at a time: the page
+    float q0;             // and the q0 of its current iteration
+    bool infinite[kMostThreads];  // what each share found
+    bool nan[kMostThreads];
 };
 
-// The phases of a team. An iteration is two: each block copies the old
-// columns it needs from its neighbours' blocks (the halo), then every
-// block is swept.
-enum FilterPhase : int32_t { kExponentiate, kCopyHalos, kSweep, kLogarithm };
+// The phases of a team. Side by side, each share takes its pages through
+// a phase; one page at a time, the shares split the page.
+enum FilterPhase : int32_t {
+    kPagesExponentiate,
+    kPagesIterate,
+    kPagesLogarithm,
+    kExponentiate,
+    kCopyHalos,
+    kSweep,
+    kLogarithm,
+};
 
-// Scratch column `slot`, counting through the five planes in turn.
-float* scratch_column(const FilterCall& call, uint32_t slot) {
-    float* const planes[5] = {call.scratch.d_up, call.scratch.d_down, call.scratch.d_left,
-                              call.scratch.d_right, call.scratch.coef};
-    return planes[slot / call.scratch_columns] +
-           static_cast<size_t>(call.rows) * (slot % call.scratch_columns);
+float* scratch_column(const FilterCall& call, int32_t part, uint32_t slot) {
+    return call.scratch +
+           static_cast<size_t>(call.rows) * (kColumnsPerShare * static_cast<uint32_t>(part) + slot);
 }
 
 uint32_t share(uint32_t total, int32_t part, int32_t parts) {
     return static_cast<uint32_t>(share_start(total, part, parts));
 }
 
-// Share `part` of a phase: a range of pixels for the exponentiation and the
-// logarithm, a block of columns for the sweeps.
+size_t page_offset(const FilterCall& call, uint32_t page) {
+    return static_cast<size_t>(call.rows) * call.cols * page;
+}
+
 template <int W>
-ALWAYS_INLINE void filter_share(void* context, int32_t phase, int32_t part) {
-    FilterCall& call = *static_cast<FilterCall*>(context);
-    float* const work = call.work;
-    const uint32_t rows = call.rows;
-    const uint32_t cols = call.cols;
-    if (phase == kExponentiate || phase == kLogarithm) {
-        const uint32_t pixels = rows * cols;
-        const uint32_t first_pixel = share(pixels, part, call.shares);
-        const uint32_t end_pixel = share(pixels, part + 1, call.shares);
-        if (phase == kLogarithm)
-            take_logarithms(work, first_pixel, end_pixel);
-        else if (call.library_exponential)
-            exponentiate_pixels(call.source, work, first_pixel, end_pixel);
-        else
-            exponentiate_lanes<W>(call.source, work, first_pixel, end_pixel);
-        return;
-    }
+ALWAYS_INLINE bool exponentiate(const FilterCall& call, const float* source, float* work,
+                                uint32_t begin, uint32_t end) {
+    if (call.library_exponential) return exponentiate_pixels(source, work, begin, end);
+    return exponentiate_lanes<W>(source, work, begin, end);
+}
 
-    const uint32_t first = share(cols, part, call.shares);
-    const uint32_t end = share(cols, part + 1, call.shares);
-    const uint32_t slot = 6u * static_cast<uint32_t>(part);
-    float* prev = scratch_column(call, slot);
-    float* save = scratch_column(call, slot + 1);
-    float* coef = scratch_column(call, slot + 2);
-    float* coef_next = scratch_column(call, slot + 3);
-    float* halo = end < cols ? scratch_column(call, slot + 4) : nullptr;
-    float* halo_next = end < cols ? scratch_column(call, slot + 5) : nullptr;
+// Sweeps columns first .. end - 1 of a page's working values `work`, one
+// iteration: `prev` holds the old values of the column left of `first`
+// (itself for column 0), `halo` and `halo_next` those of the two columns
+// right of the block (unused where the block ends the page), and save,
+// coef and coef_next are the block's own columns.
+template <int W>
+ALWAYS_INLINE void sweep(float* work, uint32_t rows, uint32_t cols, uint32_t first, uint32_t end,
+                         float q0, float lambda, float* prev, float* save, float* coef,
+                         float* coef_next, const float* halo, const float* halo_next) {
     auto right_of = [cols](uint32_t j) { return j + 1 < cols ? j + 1 : j; };
-    if (phase == kCopyHalos) {
-        copy_column<W>(work + static_cast<size_t>(rows) * (first == 0 ? 0 : first - 1), rows, prev);
-        if (end < cols) {
-            copy_column<W>(work + static_cast<size_t>(rows) * end, rows, halo);
-            copy_column<W>(work + static_cast<size_t>(rows) * right_of(end), rows, halo_next);
-        }
-        return;
-    }
-
     // Old values of column c, for a column not yet updated in this sweep.
     auto old_column = [&](uint32_t c) -> const float* {
         if (c < end) return work + static_cast<size_t>(rows) * c;
         return c == end ? halo : halo_next;
     };
-    const double step = 0.25 * static_cast<double>(call.params.lambda);
-    const float q0 = call.q0;
+    const double step = 0.25 * static_cast<double>(lambda);
     const float q0d = (q0 + 1.0f) * q0;
     coefficient_column<W, false>(prev, old_column(first), old_column(right_of(first)), rows, q0,
                                  q0d, coef, nullptr);
@@ -384,31 +329,74 @@ ALWAYS_INLINE void filter_share(void* context, int32_t phase, int32_t part) {
     }
 }
 
-// On the calling thread between phases: the interrupt check and the
-// reference statistic at the start of each iteration.
-int32_t next_filter_phase(void* context, int32_t finished) {
-    FilterCall& call = *static_cast<FilterCall*>(context);
-    if (finished == kTeamStart && call.exponentiate) return kExponentiate;
-    if (finished == kCopyHalos) return kSweep;
-    if (finished == kLogarithm) return kTeamDone;
-    if (finished == kSweep) ++call.iteration;
-    if (call.iteration < call.end_iteration) {
-        const int32_t done = call.iteration - call.first_iteration;
-        if (done != 0 && done % call.check_every == 0 && call.interrupt.pending != nullptr &&
-            call.interrupt.pending(call.interrupt.context)) {
-            call.interrupted = true;
-            return kTeamDone;
+// Pages side by side: every share's pages through `phase`.
+template <int W>
+ALWAYS_INLINE void pages_share(FilterCall& call, int32_t phase, int32_t part) {
+    const uint32_t rows = call.rows, cols = call.cols, pixels = rows * cols;
+    const uint32_t first = call.first_page + static_cast<uint32_t>(part) * call.pages_per_share;
+    for (uint32_t page = first; page < first + call.pages_per_share; ++page) {
+        float* work = call.result + page_offset(call, page);
+        if (phase == kPagesExponentiate) {
+            call.infinite[part] |= exponentiate<W>(call, call.source + page_offset(call, page),
+                                                   work, 0, pixels);
+        } else if (phase == kPagesLogarithm) {
+            call.nan[part] |= take_logarithms(work, 0, pixels);
+        } else {
+            const float q0 = reference_q0(work, rows, call.settings.region);
+            float* prev = scratch_column(call, part, 0);
+            copy_column<W>(work, rows, prev);
+            sweep<W>(work, rows, cols, 0, cols, q0, call.settings.lambda, prev,
+                     scratch_column(call, part, 1), scratch_column(call, part, 2),
+                     scratch_column(call, part, 3), nullptr, nullptr);
         }
-        call.q0 = reference_q0(call.work, call.rows, call.params.region);
-        return kCopyHalos;
     }
-    return call.take_logarithms ? kLogarithm : kTeamDone;
+}
+
+// One page at a time: share `part` of `phase`, a range of pixels for the
+// exponentiation and the logarithm, a block of columns for the sweeps.
+template <int W>
+ALWAYS_INLINE void page_share(FilterCall& call, int32_t phase, int32_t part) {
+    const uint32_t rows = call.rows, cols = call.cols;
+    float* const work = call.result + page_offset(call, call.page);
+    if (phase == kExponentiate || phase == kLogarithm) {
+        const uint32_t pixels = rows * cols;
+        const uint32_t begin = share(pixels, part, call.shares);
+        const uint32_t end = share(pixels, part + 1, call.shares);
+        if (phase == kLogarithm)
+            call.nan[part] |= take_logarithms(work, begin, end);
+        else
+            call.infinite[part] |= exponentiate<W>(call, call.source + page_offset(call, call.page),
+                                                   work, begin, end);
+        return;
+    }
+    const uint32_t first = share(cols, part, call.shares);
+    const uint32_t end = share(cols, part + 1, call.shares);
+    float* halo = end < cols ? scratch_column(call, part, 4) : nullptr;
+    float* halo_next = end < cols ? scratch_column(call, part, 5) : nullptr;
+    if (phase == kCopyHalos) {
+        copy_column<W>(work + static_cast<size_t>(rows) * (first == 0 ? 0 : first - 1), rows,
+                       scratch_column(call, part, 0));
+        if (end < cols) {
+            copy_column<W>(work + static_cast<size_t>(rows) * end, rows, halo);
+            copy_column<W>(work + static_cast<size_t>(rows) * (end + 1 < cols ? end + 1 : end), rows,
+                           halo_next);
+        }
+        return;
+    }
+    sweep<W>(work, rows, cols, first, end, call.q0, call.settings.lambda,
+             scratch_column(call, part, 0), scratch_column(call, part, 1),
+             scratch_column(call, part, 2), scratch_column(call, part, 3), halo, halo_next);
 }
 
 struct FilterKernel {
     template <int kVectorBytes>
     static ALWAYS_INLINE void run(void* context, int32_t phase, int32_t part) {
-        filter_share<kVectorBytes / static_cast<int>(sizeof(float))>(context, phase, part);
+        constexpr int W = kVectorBytes / static_cast<int>(sizeof(float));
+        FilterCall& call = *static_cast<FilterCall*>(context);
+        if (phase <= kPagesLogarithm)
+            pages_share<W>(call, phase, part);
+        else
+            page_share<W>(call, phase, part);
     }
 };
 
@@ -429,104 +417,168 @@ struct ExponentiateKernel {
     }
 };
 
+// How a fast call runs: its path, how many pages go side by side (a
+// multiple of side_shares, from page 0), and the team of each way.
+struct FilterPlan {
+    CpuPath path;
+    int32_t threads;      // threads at most, of either team
+    uint32_t side_pages;  // pages filtered side by side, the rest one at a time
+    int32_t side_shares;
+    int32_t page_shares;  // blocks of columns of a page filtered alone
+};
+
+FilterPlan plan_fast(CpuPath path, int32_t requested, uint32_t rows, uint32_t cols,
+                     uint32_t pages) {
+    const uint64_t pixels = static_cast<uint64_t>(rows) * cols;
+    const TeamPlan team = plan_team(requested, pixels * pages, kSmallImage);
+    FilterPlan plan{path, team.threads, 0, 1, 1};
+    // Side by side where there are pages for every share of the team.
+    if (team.shares > 1 && pages >= static_cast<uint32_t>(team.shares)) {
+        plan.side_shares = team.shares;
+        plan.side_pages = pages - pages % static_cast<uint32_t>(team.shares);
+    }
+    // One page at a time: at least two columns a share.
+    const uint32_t most = cols / 2 > 1 ? cols / 2 : 1;
+    plan.page_shares = static_cast<uint32_t>(team.shares) > most ? static_cast<int32_t>(most)
+                                                                   : team.shares;
+    return plan;
+}
+
+// Where a call stands among its progress steps and interrupt questions,
+// on the calling thread.
+struct CallSteps {
+    const ProgressStep& progress;
+    InterruptPoll poll;
+    int32_t done;
+    int32_t total;
+
+    // After an iteration of `pixels` pixel-iterations, the `team`'s members
+    // stopped first if the progress step runs; no question after the last.
+    CoreEnd after_iteration(WorkerTeam& team, uint64_t pixels) {
+        if (progress.advance != nullptr) {
+            team.stop();
+            if (!progress.advance(progress.context, done, total)) return CoreEnd::kCancelled;
+        }
+        ++done;
+        if (done < total && poll.after(pixels)) return CoreEnd::kInterrupted;
+        return CoreEnd::kCompleted;
+    }
+};
+
+CoreEnd filter_side_by_side(FilterCall& call, const FilterPlan& plan, CallSteps& steps) {
+    WorkerTeam team(plan.threads, {plan.side_shares, ShareRunners<FilterKernel>::for_path(plan.path),
+                                   &call});
+    call.shares = plan.side_shares;
+    call.first_page = 0;
+    call.pages_per_share = plan.side_pages / static_cast<uint32_t>(plan.side_shares);
+    team.run(kPagesExponentiate);
+    for (int32_t iteration = 0; iteration < call.settings.iterations; ++iteration) {
+        team.run(kPagesIterate);
+        const CoreEnd end = steps.after_iteration(team, static_cast<uint64_t>(call.rows) * call.cols *
+                                                            plan.side_pages);
+        if (end != CoreEnd::kCompleted) return end;
+    }
+    team.run(kPagesLogarithm);
+    return CoreEnd::kCompleted;
+}
+
+CoreEnd filter_one_page(FilterCall& call, WorkerTeam& team, CallSteps& steps) {
+    const uint64_t pixels = static_cast<uint64_t>(call.rows) * call.cols;
+    float* const work = call.result + page_offset(call, call.page);
+    team.run(kExponentiate);
+    for (int32_t iteration = 0; iteration < call.settings.iterations; ++iteration) {
+        call.q0 = reference_q0(work, call.rows, call.settings.region);
+        team.run(kCopyHalos);
+        team.run(kSweep);
+        const CoreEnd end = steps.after_iteration(team, pixels);
+        if (end != CoreEnd::kCompleted) return end;
+    }
+    team.run(kLogarithm);
+    return CoreEnd::kCompleted;
+}
+
+CoreEnd filter_fast(const FilterPlan& plan, const float* source, float* result, uint32_t rows,
+                    uint32_t cols, uint32_t pages, const FilterSettings& settings,
+                    const FilterOptions& options, FilterFindings* findings) {
+    ScratchBlocks memory(options.core.memory);
+    const int32_t most_shares = plan.side_shares > plan.page_shares ? plan.side_shares
+                                                                    : plan.page_shares;
+    float* scratch = memory.take_array<float>(static_cast<size_t>(rows) * kColumnsPerShare *
+                                              static_cast<uint32_t>(most_shares));
+    if (memory.refused) return CoreEnd::kOutOfMemory;
+    const ProgressStep& progress = options.progress;
+    if (progress.begin != nullptr && !progress.begin(progress.context)) return CoreEnd::kCancelled;
+
+    FilterCall call{};
+    call.source = source;
+    call.result = result;
+    call.rows = rows;
+    call.cols = cols;
+    call.settings = settings;
+    call.scratch = scratch;
+    call.library_exponential = options.library_exponential;
+    const int32_t iterations = settings.iterations > 0 ? settings.iterations : 0;
+    call.settings.iterations = iterations;
+    const bool side_by_side = plan.side_pages > 0;
+    CallSteps steps{progress, InterruptPoll(options.core.interrupt, kPixelsBetweenChecks), 0,
+                    iterations * ((side_by_side ? 1 : 0) +
+                                  static_cast<int32_t>(pages - plan.side_pages))};
+    CoreEnd end = CoreEnd::kCompleted;
+    if (side_by_side) end = filter_side_by_side(call, plan, steps);
+    if (end == CoreEnd::kCompleted && plan.side_pages < pages) {
+        WorkerTeam team(plan.threads, {plan.page_shares,
+                                       ShareRunners<FilterKernel>::for_path(plan.path), &call});
+        call.shares = plan.page_shares;
+        for (call.page = plan.side_pages; call.page < pages && end == CoreEnd::kCompleted;
+             ++call.page) {
+            if (call.page > plan.side_pages && steps.poll.after(0)) end = CoreEnd::kInterrupted;
+            if (end == CoreEnd::kCompleted) end = filter_one_page(call, team, steps);
+        }
+    }
+    if (end == CoreEnd::kCompleted && findings != nullptr) {
+        for (int32_t part = 0; part < kMostThreads; ++part) {
+            findings->infinite_working_value |= call.infinite[part];
+            findings->nan_result |= call.nan[part];
+        }
+    }
+    return end;
+}
+
 }  // namespace
 
-void exponentiate_with(const PathChoice& choice, const float* source, float* work,
+void exponentiate_with(const CoreOptions& options, const float* source, float* work,
                        uint32_t count) {
-    const CpuPath path = resolve_cpu_path(choice.path);
+    const CpuPath path = resolve_cpu_path(options.path);
     if (path == CpuPath::kPlain || !cpu_path_supported(path)) {
         exponentiate_pixels(source, work, 0, count);
         return;
     }
-    const int32_t threads = threads_for(choice.threads, count, kSmallImage);
-    ExponentiateCall call{source, work, count, threads};
-    run_team(threads, {threads, ShareRunners<ExponentiateKernel>::for_path(path), one_phase, &call});
+    const TeamPlan team = plan_team(options.threads, count, kSmallImage);
+    ExponentiateCall call{source, work, count, team.shares};
+    WorkerTeam(team.threads, {team.shares, ShareRunners<ExponentiateKernel>::for_path(path), &call})
+        .run(0);
 }
 
-FilterPlan plan_filter(const PathChoice& choice, uint32_t rows, uint32_t cols) {
-    const CpuPath path = resolve_cpu_path(choice.path);
-    if (path == CpuPath::kPlain || !cpu_path_supported(path)) return {CpuPath::kPlain, 1, cols};
-    int32_t threads = threads_for(choice.threads, static_cast<uint64_t>(rows) * cols, kSmallImage);
-    // At least two columns a thread, which also leaves scratch columns enough.
-    const uint32_t most = cols / 2 > 1 ? cols / 2 : 1;
-    if (static_cast<uint32_t>(threads) > most) threads = static_cast<int32_t>(most);
-    return {path, threads, scratch_columns_for(threads)};
+CoreEnd tarv_filter(const float* source, float* result, uint32_t rows, uint32_t cols,
+                    uint32_t pages, const FilterSettings& settings, const FilterOptions& options,
+                    FilterFindings* findings) {
+    const CpuPath path = resolve_cpu_path(options.core.path);
+    if (path == CpuPath::kPlain || !cpu_path_supported(path))
+        return filter_plain(source, result, rows, cols, pages, settings, options, findings);
+    return filter_fast(plan_fast(path, options.core.threads, rows, cols, pages), source, result,
+                       rows, cols, pages, settings, options, findings);
 }
 
-FilterEnd diffuse_planned(const FilterPlan& plan, const float* source, float* work, uint32_t rows,
-                          uint32_t cols, const NeighbourTables& tables,
-                          const DiffusionScratch& scratch, const DiffusionParams& params,
-                          ProgressStep progress, InterruptCheck interrupt) {
-    if (plan.path == CpuPath::kPlain)
-        return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress,
-                                 interrupt);
-    const uint64_t pixels = static_cast<uint64_t>(rows) * cols;
-    InterruptPoll poll(interrupt, kPixelsBetweenChecks);
-    const uint64_t check_every = poll.check.work_between_questions / pixels;
-    FilterCall call{.source = source,
-                    .work = work,
-                    .rows = rows,
-                    .cols = cols,
-                    .scratch = scratch,
-                    .scratch_columns = plan.scratch_columns,
-                    .shares = plan.threads,
-                    .params = params,
-                    .library_exponential = plan.library_exponential,
-                    .exponentiate = true,
-                    .first_iteration = 0,
-                    .end_iteration = 0,
-                    .take_logarithms = false,
-                    .interrupt = interrupt,
-                    .check_every = check_every > 1 ? static_cast<int32_t>(check_every) : 1,
-                    .iteration = 0,
-                    .q0 = 0.0f,
-                    .interrupted = false};
-    const TeamWork team{plan.threads, ShareRunners<FilterKernel>::for_path(plan.path),
-                        next_filter_phase, &call};
-    const int32_t iterations = params.iterations > 0 ? params.iterations : 0;
-    if (progress.advance == nullptr || iterations == 0) {
-        call.end_iteration = iterations;
-        call.take_logarithms = true;
-        run_team(plan.threads, team);
-        return call.interrupted ? FilterEnd::kInterrupted : FilterEnd::kCompleted;
-    }
-    // The progress step may call into the host, which may leave the
-    // filter there without returning: one team per iteration, so that no
-    // worker is alive while the step runs. The interrupt check is asked
-    // between the teams too.
-    call.interrupt = kNoInterruptCheck;
-    for (int32_t iteration = 0; iteration < iterations; ++iteration) {
-        call.exponentiate = iteration == 0;
-        call.first_iteration = call.iteration = iteration;
-        call.end_iteration = iteration + 1;
-        run_team(plan.threads, team);
-        if (!progress.advance(progress.context, iteration)) return FilterEnd::kCancelled;
-        if (iteration + 1 < iterations && poll.after(pixels)) return FilterEnd::kInterrupted;
-    }
-    call.exponentiate = false;
-    call.first_iteration = call.end_iteration = call.iteration = iterations;
-    call.take_logarithms = true;
-    run_team(plan.threads, team);
-    return FilterEnd::kCompleted;
+#else
+
+void exponentiate_with(const CoreOptions&, const float* source, float* work, uint32_t count) {
+    exponentiate_pixels(source, work, 0, count);
+}
+
+CoreEnd tarv_filter(const float* source, float* result, uint32_t rows, uint32_t cols,
+                    uint32_t pages, const FilterSettings& settings, const FilterOptions& options,
+                    FilterFindings* findings) {
+    return filter_plain(source, result, rows, cols, pages, settings, options, findings);
 }
 
 #endif
-
-FilterEnd diffuse_with(const PathChoice& choice, const float* source, float* work, uint32_t rows,
-                       uint32_t cols, const NeighbourTables& tables,
-                       const DiffusionScratch& scratch, const DiffusionParams& params,
-                       ProgressStep progress, InterruptCheck interrupt) {
-    if (!standard_tables(rows, cols, tables))
-        return diffuse_reference(source, work, rows, cols, tables, scratch, params, progress,
-                                 interrupt);
-    return diffuse_planned(plan_filter(choice, rows, cols), source, work, rows, cols, tables,
-                           scratch, params, progress, interrupt);
-}
-
-FilterEnd diffuse(const float* source, float* work, uint32_t rows, uint32_t cols,
-                  const NeighbourTables& tables, const DiffusionScratch& scratch,
-                  const DiffusionParams& params, ProgressStep progress,
-                  InterruptCheck interrupt) {
-    return diffuse_with(kAutomaticPath, source, work, rows, cols, tables, scratch, params,
-                        progress, interrupt);
-}

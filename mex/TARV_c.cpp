@@ -5,8 +5,8 @@
 // kernel's.
 #include "arguments.h"
 #include "host_api.h"
-#include "kernel.h"
 #include "progress_bar.h"
+#include "tarv_filter.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ struct FilterArguments {
     const float* source;
     uint32_t rows;
     uint32_t cols;
-    DiffusionParams params;
+    FilterSettings params;
     bool show_progress;
     double lambda_argument;  // as passed, for messages
 };
@@ -321,60 +321,16 @@ void warn_of_non_finite(const FilterArguments& args, const float* result) {
                       nan_results, pixels, id);
 }
 
-// The neighbour tables and scratch planes of one call, taken from the
-// host's allocator in this order and freed in the same order. A host that
-// leaves the call early (an error raised while it allocates, an interrupt
-// in the progress bar) frees them itself.
-struct CallMemory {
-    NeighbourTables tables;
-    DiffusionScratch scratch;
-};
+// The filter's memory comes from the host's allocator: a host that leaves
+// the call early (an error raised while it allocates, an interrupt in the
+// progress bar) frees it itself.
+void* host_allocate(void*, size_t bytes) { return mxMalloc(bytes); }
+void host_release(void*, void* block) { mxFree(block); }
 
-void free_call_memory(CallMemory* memory) {
-    void* const blocks[] = {memory->tables.row_up,   memory->tables.row_down,
-                            memory->tables.col_left, memory->tables.col_right,
-                            memory->scratch.d_up,    memory->scratch.d_down,
-                            memory->scratch.d_left,  memory->scratch.d_right,
-                            memory->scratch.coef};
-    for (void* block : blocks)
-        if (block != nullptr) mxFree(block);
-    *memory = CallMemory{};
-}
+bool open_bar_step(void* bar) { return open_bar(static_cast<ProgressBar*>(bar)); }
 
-// The five planes hold `scratch_columns` columns of `rows` floats each: the
-// whole image for the plain loops, a few columns for the fast paths.
-bool allocate_call_memory(uint32_t rows, uint32_t cols, uint32_t scratch_columns,
-                          CallMemory* memory) {
-    *memory = CallMemory{};
-    // Once a block is refused, no more are asked for.
-    bool refused = false;
-    auto take = [&refused](size_t bytes) -> void* {
-        void* block = refused ? nullptr : mxMalloc(bytes);
-        refused = block == nullptr;
-        return block;
-    };
-    const size_t row_table = sizeof(int32_t) * rows, col_table = sizeof(int32_t) * cols;
-    const size_t plane = sizeof(float) * rows * static_cast<size_t>(scratch_columns);
-    NeighbourTables& t = memory->tables;
-    t.row_up = static_cast<int32_t*>(take(row_table));
-    t.row_down = static_cast<int32_t*>(take(row_table));
-    t.col_left = static_cast<int32_t*>(take(col_table));
-    t.col_right = static_cast<int32_t*>(take(col_table));
-    DiffusionScratch& p = memory->scratch;
-    float** const planes[] = {&p.d_up, &p.d_down, &p.d_left, &p.d_right, &p.coef};
-    for (float** block : planes) *block = static_cast<float*>(take(plane));
-    if (refused) free_call_memory(memory);
-    return !refused;
-}
-
-struct BarStep {
-    ProgressBar* bar;
-    int32_t iterations;
-};
-
-bool advance_bar_step(void* context, int32_t iteration) {
-    const BarStep* step = static_cast<const BarStep*>(context);
-    return advance_bar(step->bar, iteration, step->iterations);
+bool advance_bar_step(void* bar, int32_t step, int32_t steps) {
+    return advance_bar(static_cast<ProgressBar*>(bar), step, steps);
 }
 
 }  // namespace
@@ -400,42 +356,30 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
         raise_error("TARV_c:outOfMemory", "out of memory for the progress bar");
     }
 
-    const FilterPlan plan = plan_filter(kAutomaticPath, args.rows, args.cols);
-    CallMemory memory;
-    if (!allocate_call_memory(args.rows, args.cols, plan.scratch_columns, &memory)) {
-        close_bar(&bar);
-        mxDestroyArray(plhs[0]);
-        plhs[0] = nullptr;
-        raise_error("TARV_c:outOfMemory", "out of memory for the scratch planes of a %u x %u image",
-                    args.rows, args.cols);
-    }
-    build_neighbour_tables(args.rows, args.cols, memory.tables);
-    float* work = host_single_data(plhs[0]);
-
-    BarStep bar_step{&bar, args.params.iterations};
-    ProgressStep progress{nullptr, nullptr};
-    FilterEnd end = FilterEnd::kCompleted;
-    if (args.show_progress) {
-        progress = ProgressStep{advance_bar_step, &bar_step};
-        if (!open_bar(&bar)) end = FilterEnd::kCancelled;
-    }
     HostInterruptQuery query = host_interrupt_query();
-    const InterruptCheck interrupt = host_interrupt_check(&query);
-    if (end == FilterEnd::kCompleted)
-        end = diffuse_planned(plan, args.source, work, args.rows, args.cols, memory.tables,
-                              memory.scratch, args.params, progress, interrupt);
+    FilterOptions options;
+    options.core.interrupt = host_interrupt_check(&query);
+    options.core.memory = {host_allocate, host_release, nullptr};
+    if (args.show_progress) options.progress = {open_bar_step, advance_bar_step, &bar};
+    float* work = host_single_data(plhs[0]);
+    FilterFindings findings{};
+    const CoreEnd end =
+        tarv_filter(args.source, work, args.rows, args.cols, 1, args.params, options, &findings);
 
-    free_call_memory(&memory);
     close_bar(&bar);
-    if (end != FilterEnd::kCompleted) {
+    if (end != CoreEnd::kCompleted) {
         mxDestroyArray(plhs[0]);
         plhs[0] = nullptr;
-        if (end == FilterEnd::kInterrupted)
+        if (end == CoreEnd::kOutOfMemory)
+            raise_error("TARV_c:outOfMemory",
+                        "out of memory for the scratch planes of a %u x %u image", args.rows,
+                        args.cols);
+        if (end == CoreEnd::kInterrupted)
             host_leave_interrupted("TARV_c:interrupted",
                                    "interrupted by the user (Ctrl-C); TARV_c returns no result");
         raise_error("TARV_c:cancelled",
                     "the progress bar could not be shown (was its window closed?); filtering "
                     "cancelled");
     }
-    warn_of_non_finite(args, work);
+    if (findings.infinite_working_value || findings.nan_result) warn_of_non_finite(args, work);
 }

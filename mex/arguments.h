@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include "host_api.h"
+#include "processor_family.h"
 
 // The host's name of an array's class, with "complex " or "sparse " before
 // it where that applies, for error messages.
@@ -98,31 +99,9 @@ struct NumberText {
 // On x86, long double is the x87 unit's, whose precision control the host
 // process sets: Linux runs it at 64 bits, Windows at 53. The digits of an
 // error message must not depend on the host, so number_text computes at 64
-// bits and restores the host's setting after. Nothing else in the plug-ins
-// touches the control word.
-#if defined(__i386__) || defined(__x86_64__)
-struct FullX87Precision {
-    uint16_t saved;
-    FullX87Precision() {
-        __asm__ volatile("fnstcw %0" : "=m"(saved));
-        const uint16_t full = static_cast<uint16_t>(saved | 0x300);
-        __asm__ volatile("fldcw %0" : : "m"(full) : "memory");
-    }
-    ~FullX87Precision() { __asm__ volatile("fldcw %0" : : "m"(saved) : "memory"); }
-    // The value is read only after the setting has changed: an empty
-    // volatile statement, which keeps its place after the fldcw, hands it on.
-    static double after_setting(double value) {
-        __asm__ volatile("" : "+m"(value));
-        return value;
-    }
-    FullX87Precision(const FullX87Precision&) = delete;
-    FullX87Precision& operator=(const FullX87Precision&) = delete;
-};
-#else
-struct FullX87Precision {
-    static double after_setting(double value) { return value; }
-};
-#endif
+// bits and restores the host's setting after (FullX87Precision, the
+// processor family's). Nothing else in the plug-ins touches the control
+// word.
 
 inline NumberText number_text(double value) {
     [[maybe_unused]] const FullX87Precision precision;
@@ -189,88 +168,20 @@ inline NumberText number_text(double value) {
     return result;
 }
 
-#if defined(_WIN32)
 
-// Raises `identifier` with a printf-style message; never returns. Owned
-// memory must be released before: the host unwinds past the caller. The
-// Windows plug-ins import from their runtime only what the numbers need
-// (the 32-bit one nothing but malloc, free, exp and log), so the host
-// formats the message; it reads %zu and %lld as the C library does.
-template <typename... Args>
-[[noreturn]] inline void raise_error(const char* identifier, const char* format, Args... args) {
-    mexErrMsgIdAndTxt(identifier, format, args...);
-}
 
-// Issues the warning `identifier` with a printf-style message; the host
-// shows it, or raises it as an error where its user asked for that.
-template <typename... Args>
-inline void raise_warning(const char* identifier, const char* format, Args... args) {
-    mexWarnMsgIdAndTxt(identifier, format, args...);
-}
-
-#else
-
-struct MessageText {
-    char text[1024];
-};
-
-inline MessageText format_message(const char* format, va_list args) {
-    MessageText message;
-    vsnprintf(message.text, sizeof message.text, format, args);
-    return message;
-}
-
-// Raises `identifier` with a printf-style message; never returns. Owned
-// memory must be released before: the host unwinds past the caller.
-[[noreturn]] inline void raise_error(const char* identifier, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
-[[noreturn]] inline void raise_error(const char* identifier, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const MessageText message = format_message(format, args);
-    va_end(args);
-    host_raise(identifier, message.text);
-}
-
-// Issues the warning `identifier` with a printf-style message; the host
-// shows it, or raises it as an error where its user asked for that.
-inline void raise_warning(const char* identifier, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
-inline void raise_warning(const char* identifier, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const MessageText message = format_message(format, args);
-    va_end(args);
-    mexWarnMsgIdAndTxt(identifier, "%s", message.text);
-}
-
-#endif
-
-#if defined(_WIN32) && !defined(_WIN64)
-
-// The progress flag's 32-bit integer, truncated toward zero. The 32-bit
-// Windows build converts it as an unsigned integer: a flag of 2^31 or more
-// has 2^31 taken off before the truncation and put back after it. NaN and
-// flags below -2^31 convert to 2^31, flags of 2^32 or more to 0.
+// The progress flag's 32-bit integer, truncated toward zero. The 64-bit
+// builds convert it as a signed integer: NaN and values outside the signed
+// range convert to -2^31. The 32-bit Windows build converts it as an
+// unsigned one: a flag of 2^31 or more has 2^31 taken off before the
+// truncation and put back after it; NaN and flags below -2^31 convert to
+// 2^31, flags of 2^32 or more to 0.
 inline uint32_t truncate_flag(double value) {
-    const bool high = value >= 2147483648.0;
+    const bool high = kProgressFlagIsUnsigned && value >= 2147483648.0;
     int32_t truncated;
     if (!truncate_to_int32(high ? value - 2147483648.0 : value, &truncated)) truncated = INT32_MIN;
     return static_cast<uint32_t>(truncated) + (high ? 0x80000000u : 0u);
 }
-
-#else
-
-// The progress flag's 32-bit integer, truncated toward zero as a signed
-// integer; NaN and values outside the signed range convert to -2^31. The
-// 64-bit builds, Linux and Windows, convert it so.
-inline uint32_t truncate_flag(double value) {
-    int32_t truncated;
-    if (!truncate_to_int32(value, &truncated)) truncated = INT32_MIN;
-    return static_cast<uint32_t>(truncated);
-}
-
-#endif
 
 // Raises `empty_id` or `size_id`, naming argument `slot` (0-based) as
 // `name`, unless `array` holds exactly one element.

@@ -163,8 +163,11 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
         raise_error("bandscore:outOfMemory", "out of memory for the %d x %d x %d result",
                     dims[0], dims[1], dims[2]);
     HostInterruptQuery query = host_interrupt_query();
-    const InterruptCheck interrupt = host_interrupt_check(&query);
-    if (!score_bands(image, args.rows, args.cols, args.params, mxGetPr(plhs[0]), interrupt)) {
+    CoreOptions options;
+    options.interrupt = host_interrupt_check(&query);
+    options.memory = heap_memory();
+    if (band_score(image, args.rows, args.cols, args.params, mxGetPr(plhs[0]), options) !=
+        CoreEnd::kCompleted) {
         mxDestroyArray(plhs[0]);
         plhs[0] = nullptr;
         host_leave_interrupted("bandscore:interrupted",

@@ -4,9 +4,11 @@
 // plug-in sources have no host conditionals.
 #pragma once
 
+#include <stdarg.h>
 #include <stdint.h>
+#include <stdio.h>
 
-#include "interrupt_check.h"
+#include "core_call.h"
 
 #if defined(MEX_HOST_OCTAVE)
 
@@ -94,3 +96,70 @@ inline InterruptCheck host_interrupt_check(HostInterruptQuery* query) {
 // or the error `identifier` with `message` in a host that has no other way
 // to leave. Called with every thread joined and the scratch memory freed.
 [[noreturn]] void host_leave_interrupted(const char* identifier, const char* message);
+
+// --- errors and warnings with printf-style messages ---------------------------
+#if defined(_WIN32)
+
+// Raises `identifier` with a printf-style message; never returns. Owned
+// memory must be released before: the host unwinds past the caller. The
+// Windows plug-ins import from their runtime only what the numbers need
+// (the 32-bit one nothing but malloc, free, exp and log), so the host
+// formats the message; it reads %zu and %lld as the C library does.
+template <typename... Args>
+[[noreturn]] inline void raise_error(const char* identifier, const char* format, Args... args) {
+    mexErrMsgIdAndTxt(identifier, format, args...);
+}
+
+// Issues the warning `identifier` with a printf-style message; the host
+// shows it, or raises it as an error where its user asked for that.
+template <typename... Args>
+inline void raise_warning(const char* identifier, const char* format, Args... args) {
+    mexWarnMsgIdAndTxt(identifier, format, args...);
+}
+
+#else
+
+struct MessageText {
+    char text[1024];
+};
+
+inline MessageText format_message(const char* format, va_list args) {
+    MessageText message;
+    vsnprintf(message.text, sizeof message.text, format, args);
+    return message;
+}
+
+// Raises `identifier` with a printf-style message; never returns. Owned
+// memory must be released before: the host unwinds past the caller.
+[[noreturn]] inline void raise_error(const char* identifier, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+[[noreturn]] inline void raise_error(const char* identifier, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const MessageText message = format_message(format, args);
+    va_end(args);
+    host_raise(identifier, message.text);
+}
+
+// Issues the warning `identifier` with a printf-style message; the host
+// shows it, or raises it as an error where its user asked for that.
+inline void raise_warning(const char* identifier, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+inline void raise_warning(const char* identifier, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const MessageText message = format_message(format, args);
+    va_end(args);
+    mexWarnMsgIdAndTxt(identifier, "%s", message.text);
+}
+
+#endif
+
+// --- the progress flag's conversion ---------------------------------------------
+// The 32-bit Windows build converts the progress flag as an unsigned 32-bit
+// integer, the 64-bit builds as a signed one (arguments.h, truncate_flag).
+#if defined(_WIN32) && !defined(_WIN64)
+constexpr bool kProgressFlagIsUnsigned = true;
+#else
+constexpr bool kProgressFlagIsUnsigned = false;
+#endif

@@ -54,11 +54,10 @@ bool open_bar(ProgressBar* progress) {
     return true;
 }
 
-bool advance_bar(ProgressBar* progress, int32_t iteration, int32_t iterations) {
-    // A single iteration would show 0/0; hosts reject a NaN fraction.
-    *progress->value = iterations == 1
-                           ? 1.0
-                           : static_cast<double>(iteration) / static_cast<double>(iterations - 1);
+bool advance_bar(ProgressBar* progress, int32_t step, int32_t steps) {
+    // A single step would show 0/0; hosts reject a NaN fraction.
+    *progress->value =
+        steps == 1 ? 1.0 : static_cast<double>(step) / static_cast<double>(steps - 1);
     mxArray* inputs[2] = {progress->fraction, progress->bar};
     return call_host(0, nullptr, 2, inputs, "waitbar");
 }

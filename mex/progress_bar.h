@@ -26,10 +26,10 @@ bool create_bar(ProgressBar* progress);
 // created.
 bool open_bar(ProgressBar* progress);
 
-// Shows the end of iteration `iteration` (0-based) of `iterations` (>= 1):
-// iteration / (iterations - 1), and 1 for a single iteration. Returns false
-// if "waitbar" failed, for instance because its window was closed.
-bool advance_bar(ProgressBar* progress, int32_t iteration, int32_t iterations);
+// Shows the end of step `step` (0-based) of `steps` (>= 1): step / (steps -
+// 1), and 1 for a single step. Returns false if "waitbar" failed, for
+// instance because its window was closed.
+bool advance_bar(ProgressBar* progress, int32_t step, int32_t steps);
 
 // Closes the bar if it was opened (a failure to close is ignored: there is
 // nothing left to show) and destroys its host arrays.

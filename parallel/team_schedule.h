@@ -1,7 +1,8 @@
 // How a team's members share out the work (worker_team.h), the same on
 // every platform. A Platform gives the lock and the two condition
-// variables (Sync), starts and joins threads, and carries the caller's
-// floating-point control to each member.
+// variables (Sync) and starts and joins threads; the spin hint and the
+// floating-point control each member takes from its caller are the
+// processor family's (platform/processor_family.h).
 //
 // The calling thread publishes each phase by moving the generation on in
 // `claims`, whose low half counts the shares taken; every member, the
@@ -25,19 +26,10 @@
 
 #include <stdint.h>
 
-#include "worker_team.h"
+#include <new>
 
-// Tells the processor that this thread is spinning on a value that another
-// thread will change.
-inline void spin_pause() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    // yield takes a cycle on most Arm cores; an instruction barrier waits
-    // for the pipeline to drain, closer to what x86's pause does.
-    __asm__ __volatile__("isb" ::: "memory");
-#endif
-}
+#include "processor_family.h"
+#include "worker_team.h"
 
 // The two condition variables of a Sync.
 enum class Waiters { kMembers, kCaller };
@@ -53,11 +45,12 @@ struct TeamSchedule {
     static constexpr int32_t kSpinsBeforeSleep = 2000;
     static constexpr int32_t kWakesInFlight = 4;
 
-    const TeamWork& work;
+    const TeamWork work;
     const int32_t threads;  // members at most, the caller included
-    const typename Platform::FloatControl float_control;
+    const FloatControl float_control;
     typename Platform::Sync sync;
 
+    uint32_t generation = 0;      // of the last phase published
     uint64_t claims = 0;          // generation << 32 | the next share nobody has taken
     int32_t phase = 0;            // of the current generation
     int32_t done = 0;             // shares of the current phase finished
@@ -73,19 +66,19 @@ struct TeamSchedule {
     Launch launches[kMostThreads];
 
     TeamSchedule(const TeamWork& work, int32_t threads)
-        : work(work), threads(threads), float_control(Platform::callers_float_control()) {}
+        : work(work), threads(threads), float_control(callers_float_control()) {}
     TeamSchedule(const TeamSchedule&) = delete;
     TeamSchedule& operator=(const TeamSchedule&) = delete;
 
-    // On the calling thread: every phase, then every member joined.
-    void run() {
-        uint32_t generation = 0;
-        for (int32_t next = work.next_phase(work.context, kTeamStart); next != kTeamDone;
-             next = work.next_phase(work.context, next)) {
-            publish(next, ++generation);
-            serve(generation, 0);
-            wait_until_done();
-        }
+    // On the calling thread: every share of `next`, members helping.
+    void run_phase(int32_t next) {
+        publish(next, ++generation);
+        serve(generation, 0);
+        wait_until_done();
+    }
+
+    // On the calling thread, after the last phase: every member joined.
+    void close() {
         sync.lock();
         __atomic_store_n(&finished, true, __ATOMIC_RELEASE);
         sync.unlock();
@@ -186,7 +179,7 @@ private:
     }
 
     void member_main(int32_t index, uint32_t started_in) {
-        Platform::load_float_control(float_control);
+        load_float_control(float_control);
         may_start_children[index] = current_generation() == started_in;
         for (uint32_t served = 0;;) {
             const uint32_t generation = wait_for_phase(served);
@@ -220,18 +213,23 @@ private:
     }
 };
 
-// run_team on a Platform's threads, `processors` those the process may run
-// on. No more threads than shares, nor than processors: a member without a
-// processor of its own would only take time from the others.
+// The platform's side of worker_team.h for a Platform: its schedule made in
+// a team's storage, each phase, and its end.
 template <typename Platform>
-void run_scheduled(int32_t threads, const TeamWork& work, int32_t processors) {
-    if (threads > processors) threads = processors;
-    if (threads > kMostThreads) threads = kMostThreads;
-    if (threads > work.shares) threads = work.shares;
-    if (threads <= 1) {
-        run_shares_in_turn(work);
-        return;
+struct ScheduleIn {
+    typedef TeamSchedule<Platform> Schedule;
+    static_assert(sizeof(Schedule) <= kTeamScheduleBytes, "the schedule fits its room");
+    static_assert(alignof(Schedule) <= 64, "the room is aligned for it");
+
+    static void open(void* storage, int32_t threads, const TeamWork& work) {
+        new (storage) Schedule(work, threads);
     }
-    TeamSchedule<Platform> schedule(work, threads);
-    schedule.run();
-}
+    static void run_phase(void* storage, int32_t phase) {
+        static_cast<Schedule*>(storage)->run_phase(phase);
+    }
+    static void close(void* storage) {
+        Schedule* schedule = static_cast<Schedule*>(storage);
+        schedule->close();
+        schedule->~Schedule();
+    }
+};

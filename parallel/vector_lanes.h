@@ -1,22 +1,19 @@
 // What the fast paths of both cores share: vectors of W lanes with exact
-// one-lane tails, and the dispatch of a team's shares to the instruction
-// set the processor offers (instruction_sets.h).
+// one-lane tails.
 //
 // A kernel is written once as a template over the vector width in bytes
 // (16 for the x86-64 baseline and for NEON, 32 for AVX2, 64 for AVX-512);
-// on x86-64 ShareRunners builds it for each instruction set with target
-// attributes, so that one binary carries every width and picks one at run
-// time. Every 64-bit Arm processor has NEON, the one width there. A vector
-// wider than the processor's registers (the double-precision lanes of four
-// single-precision ones on NEON) is held in several registers.
+// its processor family's ShareRunners builds it for each instruction set
+// (platform/processor_family.h), so that one binary carries every width
+// and picks one at run time. A vector wider than the processor's registers
+// (the double-precision lanes of four single-precision ones on NEON) is
+// held in several registers. Only files built with fast paths include this.
 #pragma once
 
 #include <string.h>
 
 #include "instruction_sets.h"
 #include "worker_team.h"
-
-#if FAST_PATHS_AVAILABLE
 
 #define ALWAYS_INLINE __attribute__((always_inline)) inline
 
@@ -48,29 +45,3 @@ struct Vector<T, 1> {
     static ALWAYS_INLINE void store(T* p, V v) { *p = v; }
     static ALWAYS_INLINE V splat(T x) { return x; }
 };
-
-// Kernel::run<kVectorBytes>(context, phase, share) built for each
-// instruction set: the share runner for a path is for_path(path).
-template <typename Kernel>
-struct ShareRunners {
-    static void baseline(void* context, int32_t phase, int32_t share) {
-        Kernel::template run<16>(context, phase, share);
-    }
-#if FAST_PATHS_X86
-    __attribute__((target("avx2"))) static void avx2(void* context, int32_t phase,
-                                                     int32_t share) {
-        Kernel::template run<32>(context, phase, share);
-    }
-    __attribute__((target("avx512f"))) static void avx512(void* context, int32_t phase,
-                                                          int32_t share) {
-        Kernel::template run<64>(context, phase, share);
-    }
-    static ShareRunner for_path(CpuPath path) {
-        return path == CpuPath::kAvx512 ? avx512 : path == CpuPath::kAvx2 ? avx2 : baseline;
-    }
-#else
-    static ShareRunner for_path(CpuPath) { return baseline; }
-#endif
-};
-
-#endif

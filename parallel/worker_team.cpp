@@ -1,32 +1,45 @@
-// The team-size rule, and the team of one; the threaded teams are in
-// worker_team_posix.cpp and worker_team_windows.cpp (team_schedule.h).
+// The team-size rules and the team's one-thread case; the threaded
+// schedule is the platform's (team_schedule.h).
 #include "worker_team.h"
 
-#include "instruction_sets.h"
-
-int32_t team_size(int32_t allowed_cpus, uint64_t work, uint64_t small_work) {
-    if (work < small_work || allowed_cpus < 1) return 1;
-    return allowed_cpus < kMostThreads ? allowed_cpus : kMostThreads;
+int32_t team_size(int32_t processors, uint64_t work, uint64_t small_work) {
+    if (work < small_work || processors < 1) return 1;
+    return processors < kMostThreads ? processors : kMostThreads;
 }
 
-int32_t threads_for(int32_t requested, uint64_t work, uint64_t small_work) {
-    if (requested > 0) return requested < kMostThreads ? requested : kMostThreads;
-    return team_size(allowed_cpu_count(), work, small_work);
+TeamPlan plan_team(int32_t requested, uint64_t work, uint64_t small_work) {
+    const int32_t processors = processors_allowed();
+    const int32_t shares = requested > 0 ? (requested < kMostThreads ? requested : kMostThreads)
+                                         : team_size(processors, work, small_work);
+    return {shares, shares < processors ? shares : processors};
 }
 
-int32_t one_phase(void*, int32_t finished) { return finished == kTeamStart ? 0 : kTeamDone; }
+namespace {
 
-void run_shares_in_turn(const TeamWork& work) {
-    for (int32_t phase = work.next_phase(work.context, kTeamStart); phase != kTeamDone;
-         phase = work.next_phase(work.context, phase))
-        for (int32_t share = 0; share < work.shares; ++share)
-            work.run_share(work.context, phase, share);
+int32_t members_for(int32_t threads, int32_t shares) {
+    if (threads > kMostThreads) threads = kMostThreads;
+    return threads < shares ? threads : shares;
 }
 
-#if !FAST_PATHS_AVAILABLE
+}  // namespace
 
-int32_t allowed_cpu_count() { return 1; }
+WorkerTeam::WorkerTeam(int32_t threads, const TeamWork& work)
+    : work(work), threads(members_for(threads, work.shares)) {}
 
-void run_team(int32_t, const TeamWork& work) { run_shares_in_turn(work); }
+void WorkerTeam::run(int32_t phase) {
+    if (threads <= 1) {
+        for (int32_t share = 0; share < work.shares; ++share) work.run_share(work.context, phase, share);
+        return;
+    }
+    if (!schedule_open) {
+        open_schedule(schedule, threads, work);
+        schedule_open = true;
+    }
+    run_schedule_phase(schedule, phase);
+}
 
-#endif
+void WorkerTeam::stop() {
+    if (!schedule_open) return;
+    close_schedule(schedule);
+    schedule_open = false;
+}

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "bits.h"
+#include "core_support.h"
 #include "kernel.h"
 #include "worker_team.h"
 
@@ -50,7 +51,7 @@ constexpr uint32_t kChunk = 1u << 20;
 // Block 0x42 holds the overflow threshold, 0xc2 the underflow one.
 constexpr int kFirstSampledBlock = 0x42;
 
-const CpuPath kFastPaths[] = {CpuPath::kBaseline, CpuPath::kAvx2, CpuPath::kAvx512};
+const auto& kFastPaths = kFamilyFastPaths;
 
 // The inputs of one chunk of a block: floats from their bits.
 void fill_chunk(uint32_t first_bits, std::vector<float>* inputs) {
@@ -91,7 +92,7 @@ std::vector<uint64_t> digests_of(const std::vector<int>& blocks, Exponentiate ex
             digests[k] = block_digest(blocks[k], exponentiate);
     };
     std::vector<std::thread> threads;
-    for (int32_t t = 1; t < allowed_cpu_count() && static_cast<size_t>(t) < blocks.size(); ++t)
+    for (int32_t t = 1; t < processors_allowed() && static_cast<size_t>(t) < blocks.size(); ++t)
         threads.emplace_back(work);
     work();
     for (std::thread& thread : threads) thread.join();
@@ -99,7 +100,7 @@ std::vector<uint64_t> digests_of(const std::vector<int>& blocks, Exponentiate ex
 }
 
 void library_exp(const float* source, float* work, uint32_t count) {
-    exponentiate_with({CpuPath::kPlain, 1}, source, work, count);
+    exponentiate_with(options_for({CpuPath::kPlain, 1}), source, work, count);
 }
 
 const char* const kDigestFile = EXP_DIGESTS_FILE;
@@ -143,7 +144,7 @@ std::string first_difference(int block, CpuPath path) {
         const uint32_t base = static_cast<uint32_t>(block) * kBlockSize + first;
         fill_chunk(base, &inputs);
         library_exp(inputs.data(), library.data(), kChunk);
-        exponentiate_with({path, 1}, inputs.data(), own.data(), kChunk);
+        exponentiate_with(options_for({path, 1}), inputs.data(), own.data(), kChunk);
         for (uint32_t i = 0; i < kChunk; ++i) {
             const uint32_t expected = std::bit_cast<uint32_t>(library[i]);
             const uint32_t got = std::bit_cast<uint32_t>(own[i]);
@@ -198,7 +199,7 @@ TEST_P(ExponentialPaths, HandCheckedValues) {
                 std::vector<float> x(count, 0.5f), result(count);
                 for (uint32_t lane = 0; lane < count; ++lane) {
                     x[lane] = std::bit_cast<float>(c.x);
-                    exponentiate_with({path, 1}, x.data(), result.data(), count);
+                    exponentiate_with(options_for({path, 1}), x.data(), result.data(), count);
                     const uint32_t got = std::bit_cast<uint32_t>(result[lane]);
                     EXPECT_EQ(c.expected, got)
                         << cpu_path_name(path) << " path, x = " << hex_bits(c.x) << " in lane "
@@ -218,7 +219,7 @@ TEST_P(ExponentialPaths, EveryFloatGivesGlibcsBits) {
     const std::vector<int> blocks = blocks_to_check();
     const std::vector<uint64_t> digests =
         digests_of(blocks, [path](const float* source, float* work, uint32_t count) {
-            exponentiate_with({path, 1}, source, work, count);
+            exponentiate_with(options_for({path, 1}), source, work, count);
         });
     for (size_t k = 0; k < blocks.size(); ++k) {
         if (digests[k] != expected[static_cast<size_t>(blocks[k])])

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bits.h"
+#include "core_support.h"
 #include "kernel.h"
 #include "plugin_support.h"
 #include "scorer.h"
@@ -26,11 +27,7 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 // Every fast instruction set of this build: NEON on 64-bit Arm; SSE2, AVX2
 // and AVX-512 on x86-64. Tests run once per set; a set this processor
 // lacks is reported as skipped.
-#if FAST_PATHS_ARM64
-const CpuPath kFastPaths[] = {CpuPath::kBaseline};
-#else
-const CpuPath kFastPaths[] = {CpuPath::kBaseline, CpuPath::kAvx2, CpuPath::kAvx512};
-#endif
+const auto& kFastPaths = kFamilyFastPaths;
 
 // The forced choices of one instruction set: 1, 2 and 3 threads.
 std::vector<PathChoice> choices_for(CpuPath path) { return {{path, 1}, {path, 2}, {path, 3}}; }
@@ -96,8 +93,7 @@ void PrintTo(const FilterCase& c, std::ostream* out) {
 // differs between calls, so an unwritten pixel cannot pass.
 struct FilterRun {
     uint32_t rows, cols;
-    std::vector<int32_t> row_up, row_down, col_left, col_right;
-    std::vector<float> scratch, work;
+    std::vector<float> work;
     std::vector<int32_t> progress_calls;
     std::vector<pthread_t> progress_threads;
     int32_t stop_after = -1;
@@ -109,20 +105,8 @@ struct FilterRun {
     std::vector<pthread_t> question_threads;
 
     FilterRun(uint32_t m, uint32_t n, float garbage)
-        : rows(m),
-          cols(n),
-          row_up(m),
-          row_down(m),
-          col_left(n),
-          col_right(n),
-          scratch(5 * static_cast<size_t>(m) * n, garbage),
-          work(static_cast<size_t>(m) * n, garbage) {
-        build_neighbour_tables(rows, cols, tables());
-    }
-    NeighbourTables tables() {
-        return {row_up.data(), row_down.data(), col_left.data(), col_right.data()};
-    }
-    static bool record(void* context, int32_t iteration) {
+        : rows(m), cols(n), work(static_cast<size_t>(m) * n, garbage) {}
+    static bool record(void* context, int32_t iteration, int32_t) {
         auto* run = static_cast<FilterRun*>(context);
         run->progress_calls.push_back(iteration);
         run->progress_threads.push_back(pthread_self());
@@ -133,23 +117,18 @@ struct FilterRun {
         run->question_threads.push_back(pthread_self());
         return static_cast<int32_t>(run->question_threads.size()) == run->interrupt_at;
     }
-    FilterEnd run(const PathChoice& choice, const std::vector<float>& source,
-                  const DiffusionParams& params) {
+    CoreEnd run(const PathChoice& choice, const std::vector<float>& source,
+                const FilterSettings& params) {
         const size_t plane = static_cast<size_t>(rows) * cols;
-        float* s = scratch.data();
-        const DiffusionScratch planes{s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane};
-        const ProgressStep progress{with_progress ? record : nullptr, this};
-        const InterruptCheck interrupt{question_iterations > 0 ? question : nullptr, this,
-                                       plane * static_cast<uint32_t>(question_iterations)};
-        if (choice.path == CpuPath::kPlain)
-            return diffuse_reference(source.data(), work.data(), rows, cols, tables(), planes,
-                                     params, progress, interrupt);
-        return diffuse_with(choice, source.data(), work.data(), rows, cols, tables(), planes,
-                            params, progress, interrupt);
+        FilterOptions options = filter_options_for(choice);
+        options.progress = {nullptr, with_progress ? record : nullptr, this};
+        options.core.interrupt = {question_iterations > 0 ? question : nullptr, this,
+                                  plane * static_cast<uint32_t>(question_iterations)};
+        return tarv_filter(source.data(), work.data(), rows, cols, 1, params, options, nullptr);
     }
     bool filter(const PathChoice& choice, const std::vector<float>& source,
-                const DiffusionParams& params) {
-        return run(choice, source, params) == FilterEnd::kCompleted;
+                const FilterSettings& params) {
+        return run(choice, source, params) == CoreEnd::kCompleted;
     }
 };
 
@@ -165,7 +144,7 @@ TEST_P(FilterPaths, EveryPathGivesTheBitsOfThePlainLoops) {
     const auto [c, path] = GetParam();
     SKIP_UNLESS_SUPPORTED(path);
     const std::vector<float> source = log_image(c.rows, c.cols, c.rows * 131 + c.cols, c.values);
-    const DiffusionParams params{middle_region(c.rows, c.cols), c.iterations, c.lambda};
+    const FilterSettings params{middle_region(c.rows, c.cols), c.iterations, c.lambda};
     FilterRun reference(c.rows, c.cols, 7.0f);
     ASSERT_TRUE(reference.filter({CpuPath::kPlain, 1}, source, params));
     for (const PathChoice& choice : choices_for(path)) {
@@ -215,7 +194,7 @@ TEST_P(FilterPathTest, RegionsWithDefinedDegenerateStatistics) {
     const Case cases[] = {
         {&noisy, {5, 4, 0, 8, 0}}, {&noisy, {3, 3, 4, 4, 1}}, {&zeros, {0, 11, 0, 8, 108}}};
     for (const Case& c : cases) {
-        const DiffusionParams params{c.region, 2, 0.25f};
+        const FilterSettings params{c.region, 2, 0.25f};
         FilterRun reference(rows, cols, 1.0f);
         reference.filter({CpuPath::kPlain, 1}, *c.source, params);
         for (const PathChoice& choice : choices_for(GetParam())) {
@@ -229,7 +208,7 @@ TEST_P(FilterPathTest, RegionsWithDefinedDegenerateStatistics) {
 TEST_P(FilterPathTest, ProgressRunsOnTheCallingThreadAndCanStop) {
     const uint32_t rows = 20, cols = 16;
     const std::vector<float> source = log_image(rows, cols, 9, Values::kSmooth);
-    const DiffusionParams params{middle_region(rows, cols), 6, 0.2f};
+    const FilterSettings params{middle_region(rows, cols), 6, 0.2f};
     for (int32_t stop_after : {-1, 0, 2, 5}) {
         for (const PathChoice& choice : choices_for(GetParam())) {
             FilterRun fast(rows, cols, 0.0f);
@@ -253,7 +232,7 @@ TEST_P(FilterPathTest, ProgressRunsOnTheCallingThreadAndCanStop) {
 TEST_P(FilterPathTest, InterruptCheckRunsOnTheCallingThreadAndCanStop) {
     const uint32_t rows = 20, cols = 16;
     const std::vector<float> source = log_image(rows, cols, 9, Values::kSmooth);
-    const DiffusionParams params{middle_region(rows, cols), 7, 0.2f};
+    const FilterSettings params{middle_region(rows, cols), 7, 0.2f};
     FilterRun reference(rows, cols, 1.0f);
     reference.filter({CpuPath::kPlain, 1}, source, params);
     std::vector<PathChoice> choices = choices_for(GetParam());
@@ -267,8 +246,8 @@ TEST_P(FilterPathTest, InterruptCheckRunsOnTheCallingThreadAndCanStop) {
                 fast.with_progress = with_progress;
                 fast.question_iterations = 2;  // before iterations 2, 4 and 6
                 fast.interrupt_at = interrupt_at;
-                const FilterEnd end = fast.run(choice, source, params);
-                EXPECT_EQ(end, interrupt_at == 0 ? FilterEnd::kCompleted : FilterEnd::kInterrupted)
+                const CoreEnd end = fast.run(choice, source, params);
+                EXPECT_EQ(end, interrupt_at == 0 ? CoreEnd::kCompleted : CoreEnd::kInterrupted)
                     << where;
                 EXPECT_EQ(fast.question_threads.size(), interrupt_at == 0 ? 3u : interrupt_at)
                     << where;
@@ -316,7 +295,7 @@ TEST_P(FilterPathTest, WorkersComputeInTheCallersFloatingPointEnvironment) {
     // and flushes as the host has set, as the plain loops do.
     const uint32_t rows = 30, cols = 24;
     const std::vector<float> source = log_image(rows, cols, 17, Values::kSmooth);
-    const DiffusionParams params{middle_region(rows, cols), 3, 0.3f};
+    const FilterSettings params{middle_region(rows, cols), 3, 0.3f};
     const FloatingPointMode modes[] = {{"upward", FE_UPWARD, false},
                                        {"toward zero", FE_TOWARDZERO, false},
                                        {"flush to zero", FE_TONEAREST, true}};
@@ -348,7 +327,7 @@ TEST_P(FilterPathTest, WorkersComputeInTheCallersFloatingPointEnvironment) {
 TEST_P(FilterPathTest, EveryThreadCountGivesTheSameBits) {
     const uint32_t rows = 37, cols = 150;
     const std::vector<float> source = log_image(rows, cols, 41, Values::kSpecial);
-    const DiffusionParams params{middle_region(rows, cols), 3, 0.2f};
+    const FilterSettings params{middle_region(rows, cols), 3, 0.2f};
     FilterRun reference(rows, cols, 1.0f);
     reference.filter({CpuPath::kPlain, 1}, source, params);
     for (int32_t threads : {4, 5, 6, 7, 8, 13, 31, 64, 75}) {
@@ -361,36 +340,15 @@ TEST_P(FilterPathTest, EveryThreadCountGivesTheSameBits) {
 INSTANTIATE_TEST_SUITE_P(InstructionSets, FilterPathTest, ::testing::ValuesIn(kFastPaths),
                          [](const auto& info) { return path_suffix(info.param); });
 
-TEST(FilterPathsTest, OtherNeighbourTablesTakeThePlainLoops) {
-    // Wrap-around columns: the fast sweep assumes clamped borders, so it
-    // must hand such tables to the plain loops.
-    const uint32_t rows = 9, cols = 6;
-    const std::vector<float> source = log_image(rows, cols, 3, Values::kSmooth);
-    const DiffusionParams params{middle_region(rows, cols), 2, 0.25f};
-    FilterRun reference(rows, cols, 1.0f);
-    reference.col_left[0] = cols - 1;
-    reference.col_right[cols - 1] = 0;
-    reference.filter({CpuPath::kPlain, 1}, source, params);
-    FilterRun fast(rows, cols, 2.0f);
-    fast.col_left = reference.col_left;
-    fast.col_right = reference.col_right;
-    fast.filter({CpuPath::kAutomatic, 2}, source, params);
-    EXPECT_TRUE(planes_match(reference.work, fast.work, rows));
-}
-
 TEST(FilterPathsTest, AutomaticChoiceOnAnImageLargeEnoughForThreads) {
     const uint32_t rows = 300, cols = 260;
     const std::vector<float> source = log_image(rows, cols, 21, Values::kSpecial);
-    const DiffusionParams params{middle_region(rows, cols), 2, 0.2f};
+    const FilterSettings params{middle_region(rows, cols), 2, 0.2f};
     FilterRun reference(rows, cols, 1.0f);
     reference.filter({CpuPath::kPlain, 1}, source, params);
     FilterRun fast(rows, cols, 2.0f);
-    const size_t plane = static_cast<size_t>(rows) * cols;
-    float* s = fast.scratch.data();
-    ASSERT_EQ(diffuse(source.data(), fast.work.data(), rows, cols, fast.tables(),
-                      {s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane}, params,
-                      {nullptr, nullptr}),
-              FilterEnd::kCompleted);
+    fast.with_progress = false;
+    ASSERT_TRUE(fast.filter(kAutomaticPath, source, params));
     EXPECT_TRUE(planes_match(reference.work, fast.work, rows));
 }
 
@@ -466,7 +424,7 @@ TEST_P(ScorePaths, EveryPathGivesTheBitsOfThePlainLoop) {
     score_bands_reference(s.image.data(), s.rows, c.C, s.params, reference.data());
     for (const PathChoice& choice : choices_for(path)) {
         std::vector<double> fast(cells, -13.0);
-        score_bands_with(choice, s.image.data(), s.rows, c.C, s.params, fast.data());
+        band_score(s.image.data(), s.rows, c.C, s.params, fast.data(), options_for(choice));
         EXPECT_TRUE(planes_match(reference, fast, static_cast<size_t>(c.A)))
             << describe(choice) << " (rows of the message are tops, columns b + B * c)";
     }
@@ -507,7 +465,8 @@ TEST_P(ScorePathTest, EveryThreadCountGivesTheSameBits) {
     score_bands_reference(s.image.data(), s.rows, c.C, s.params, reference.data());
     for (int32_t threads : {4, 5, 7, 8, 13, 64, 90}) {
         std::vector<double> fast(cells, 2.0);
-        score_bands_with({GetParam(), threads}, s.image.data(), s.rows, c.C, s.params, fast.data());
+        band_score(s.image.data(), s.rows, c.C, s.params, fast.data(),
+                   options_for({GetParam(), threads}));
         EXPECT_TRUE(planes_match(reference, fast, static_cast<size_t>(c.A))) << threads << " threads";
     }
 }
@@ -537,8 +496,10 @@ TEST_P(ScorePathTest, InterruptCheckRunsOnTheCallingThreadAndCanStop) {
         for (int32_t stop_at : {0, 2}) {
             Questions questions{stop_at, {}};
             std::vector<double> fast(cells, 2.0);
-            const bool completed = score_bands_with(choice, s.image.data(), s.rows, c.C, s.params,
-                                                    fast.data(), {ask, &questions, 1});
+            CoreOptions options = options_for(choice);
+            options.interrupt = {ask, &questions, 1};
+            const bool completed = band_score(s.image.data(), s.rows, c.C, s.params, fast.data(),
+                                              options) == CoreEnd::kCompleted;
             EXPECT_EQ(completed, stop_at == 0) << describe(choice);
             if (stop_at == 0) {
                 EXPECT_TRUE(planes_match(reference, fast, static_cast<size_t>(c.A)))
@@ -569,7 +530,7 @@ TEST(ScorePathsTest, AutomaticChoiceOnAVolumeLargeEnoughForThreads) {
     const size_t cells = static_cast<size_t>(c.A) * c.B * c.C;
     std::vector<double> reference(cells, 1.0), fast(cells, 2.0);
     score_bands_reference(s.image.data(), s.rows, c.C, s.params, reference.data());
-    score_bands(s.image.data(), s.rows, c.C, s.params, fast.data());
+    band_score(s.image.data(), s.rows, c.C, s.params, fast.data(), options_for(kAutomaticPath));
     EXPECT_TRUE(planes_match(reference, fast, static_cast<size_t>(c.A)));
 }
 

@@ -32,7 +32,7 @@ struct KernelRun {
         return {row_up.data(), row_down.data(), col_left.data(), col_right.data()};
     }
 
-    static bool record(void* context, int32_t iteration) {
+    static bool record(void* context, int32_t iteration, int32_t) {
         auto* run = static_cast<KernelRun*>(context);
         run->progress_calls.push_back(iteration);
         return iteration != run->stop_after;
@@ -44,7 +44,7 @@ struct KernelRun {
         build_neighbour_tables(rows, cols, tables());
         const uint32_t count = static_cast<uint32_t>(region.last_row - region.first_row + 1) *
                                static_cast<uint32_t>(region.last_col - region.first_col + 1);
-        const DiffusionParams params{
+        const FilterSettings params{
             {static_cast<uint32_t>(region.first_row), static_cast<uint32_t>(region.last_row),
              static_cast<uint32_t>(region.first_col), static_cast<uint32_t>(region.last_col), count},
             iterations,
@@ -55,7 +55,8 @@ struct KernelRun {
         return diffuse_reference(source.data(), work.data(), rows, cols, tables(),
                                  {d_up.data(), d_down.data(), d_left.data(), d_right.data(),
                                   coef.data()},
-                                 params, {record, this}) == FilterEnd::kCompleted;
+                                 params, {{nullptr, record, this}, 0, iterations}, nullptr,
+                                 nullptr) == CoreEnd::kCompleted;
     }
 };
 

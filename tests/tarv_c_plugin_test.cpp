@@ -12,6 +12,7 @@
 #include "case_support.h"
 #include "bits.h"
 #include "diffusion_oracle.h"
+#include "core_support.h"
 #include "kernel.h"
 #include "plugin_support.h"
 
@@ -47,26 +48,14 @@ Outcome run_filter(const Inputs& inputs, int nlhs = 1) {
     return outcome;
 }
 
-// The kernel called directly on the same data, with 0-based bounds.
+// The core called directly on the same data, with 0-based bounds.
 std::vector<float> kernel_result(const std::vector<float>& source, uint32_t rows, uint32_t cols,
                                  OracleRegion region, int32_t iterations, float lambda) {
-    const size_t count = source.size();
-    std::vector<int32_t> up(rows), down(rows), left(cols), right(cols);
-    std::vector<float> d_up(count), d_down(count), d_left(count), d_right(count), coef(count),
-        work(count);
-    const NeighbourTables tables{up.data(), down.data(), left.data(), right.data()};
-    build_neighbour_tables(rows, cols, tables);
-    const uint32_t pixels = static_cast<uint32_t>(region.last_row - region.first_row + 1) *
-                            static_cast<uint32_t>(region.last_col - region.first_col + 1);
-    const DiffusionParams params{{static_cast<uint32_t>(region.first_row),
-                                  static_cast<uint32_t>(region.last_row),
-                                  static_cast<uint32_t>(region.first_col),
-                                  static_cast<uint32_t>(region.last_col), pixels},
-                                 iterations, lambda};
-    diffuse(source.data(), work.data(), rows, cols, tables,
-            {d_up.data(), d_down.data(), d_left.data(), d_right.data(), coef.data()}, params,
-            {nullptr, nullptr});
-    return work;
+    const FilterSettings settings{
+        region_of(static_cast<uint32_t>(region.first_row), static_cast<uint32_t>(region.last_row),
+                  static_cast<uint32_t>(region.first_col), static_cast<uint32_t>(region.last_col)),
+        iterations, lambda};
+    return filter_result(source, rows, cols, settings, kAutomaticPath);
 }
 
 // --- results ---------------------------------------------------------------------

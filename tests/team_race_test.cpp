@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "case_support.h"
+#include "core_support.h"
 #include "kernel.h"
 #include "scorer.h"
 
@@ -35,21 +36,19 @@ TEST(TeamRaceTest, FilterGivesThePlainBitsAtEveryTeamSize) {
     const uint32_t rows = 67, cols = 150;
     const size_t plane = static_cast<size_t>(rows) * cols;
     const std::vector<float> source = uniform_values(plane, 0.0f, 3.0f, 7);
-    std::vector<float> expected(plane), work(plane), scratch(5 * plane);
-    std::vector<int32_t> up(rows), down(rows), left(cols), right(cols);
-    const NeighbourTables tables{up.data(), down.data(), left.data(), right.data()};
-    build_neighbour_tables(rows, cols, tables);
-    float* s = scratch.data();
-    const DiffusionScratch planes{s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane};
-    const DiffusionParams params{{3, 30, 5, 40, 28 * 36}, 5, 0.2f};
-    diffuse_reference(source.data(), expected.data(), rows, cols, tables, planes, params, {});
-    const ProgressStep bar{[](void*, int32_t) { return true; }, nullptr};
+    std::vector<float> work(plane);
+    const FilterSettings params{{3, 30, 5, 40, 28 * 36}, 5, 0.2f};
+    const std::vector<float> expected = filter_result(source, rows, cols, params);
+    const ProgressStep bar{nullptr, [](void*, int32_t, int32_t) { return true; }, nullptr};
     for (CpuPath path : fast_paths())
         for (int32_t threads : kTeamSizes)
             for (const ProgressStep& step : {ProgressStep{}, bar}) {
-                ASSERT_EQ(diffuse_with({path, threads}, source.data(), work.data(), rows, cols,
-                                       tables, planes, params, step, kAskOften),
-                          FilterEnd::kCompleted);
+                FilterOptions options = filter_options_for({path, threads});
+                options.progress = step;
+                options.core.interrupt = kAskOften;
+                ASSERT_EQ(tarv_filter(source.data(), work.data(), rows, cols, 1, params, options,
+                                      nullptr),
+                          CoreEnd::kCompleted);
                 EXPECT_EQ(memcmp(work.data(), expected.data(), plane * sizeof(float)), 0)
                     << cpu_path_name(path) << ", " << threads << " threads, bar "
                     << (step.advance != nullptr ? "on" : "off");
@@ -67,8 +66,10 @@ TEST(TeamRaceTest, ScorerGivesThePlainBitsAtEveryTeamSize) {
     score_bands_reference(image.data(), rows, cols, params, expected.data());
     for (CpuPath path : fast_paths())
         for (int32_t threads : kTeamSizes) {
-            ASSERT_TRUE(score_bands_with({path, threads}, image.data(), rows, cols, params,
-                                         scores.data(), kAskOften));
+            CoreOptions options = options_for({path, threads});
+            options.interrupt = kAskOften;
+            ASSERT_EQ(band_score(image.data(), rows, cols, params, scores.data(), options),
+                      CoreEnd::kCompleted);
             EXPECT_EQ(memcmp(scores.data(), expected.data(), cells * sizeof(double)), 0)
                 << cpu_path_name(path) << ", " << threads << " threads";
         }

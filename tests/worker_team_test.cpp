@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
+#include <cfenv>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -23,7 +25,8 @@
 #include <vector>
 
 #include "case_support.h"
-#include "cpu_quota.h"
+#include "cgroup_quota.h"
+#include "core_support.h"
 #include "kernel.h"
 #include "plugin_support.h"
 #include "team_schedule.h"
@@ -51,19 +54,36 @@ TEST(TeamSizeTest, OnePerAllowedProcessorAtMost64AndOneForSmallWork) {
             << c.allowed_cpus << " processors, " << c.work << " items";
 }
 
-TEST(TeamSizeTest, ARequestedCountIsKeptUpTo64) {
-    EXPECT_EQ(threads_for(3, 0, 1000), 3);
-    EXPECT_EQ(threads_for(64, 0, 1000), 64);
-    EXPECT_EQ(threads_for(200, 0, 1000), 64);
-    EXPECT_EQ(threads_for(0, 999, 1000), 1);
-    EXPECT_EQ(threads_for(0, 1u << 30, 1000), team_size(allowed_cpu_count(), 1u << 30, 1000));
+// A requested count splits the work so, up to 64 parts; the automatic
+// count follows the processors; neither runs on more threads than the
+// affinity mask has processors.
+TEST(TeamSizeTest, ARequestedCountIsKeptUpTo64AndThreadsStayWithinTheMask) {
+    cpu_set_t mask;
+    ASSERT_EQ(sched_getaffinity(0, sizeof mask, &mask), 0);
+    const int32_t processors = CPU_COUNT(&mask);
+    const struct {
+        int32_t requested;
+        uint64_t work;
+        int32_t shares;  // 0: the automatic count, 1 .. 64 and the mask's
+    } cases[] = {{3, 0, 3}, {64, 0, 64}, {200, 0, 64}, {0, 999, 1}, {0, 1u << 30, 0}};
+    for (const auto& c : cases) {
+        const TeamPlan plan = plan_team(c.requested, c.work, 1000);
+        if (c.shares != 0) {
+            EXPECT_EQ(plan.shares, c.shares) << c.requested << " requested";
+        } else {
+            EXPECT_GE(plan.shares, 1);
+            EXPECT_LE(plan.shares, std::min(processors, kMostThreads));
+        }
+        EXPECT_GE(plan.threads, 1);
+        EXPECT_LE(plan.threads, std::min(plan.shares, processors)) << c.requested << " requested";
+    }
 }
 
 TEST(TeamSizeTest, AllowedProcessorsAreTheAffinityMaskAtMost) {
     cpu_set_t mask;
     ASSERT_EQ(sched_getaffinity(0, sizeof mask, &mask), 0);
-    EXPECT_GE(allowed_cpu_count(), 1);
-    EXPECT_LE(allowed_cpu_count(), CPU_COUNT(&mask));
+    EXPECT_GE(processors_allowed(), 1);
+    EXPECT_LE(processors_allowed(), CPU_COUNT(&mask));
 }
 
 // --- CPU quotas of control groups -------------------------------------------------
@@ -162,14 +182,14 @@ TEST(QuotaTest, AChildInAOneProcessorGroupPlansOneThread) {
     } else {
         GTEST_SKIP() << "no writable cpu controller (cgroup v1 cpu or v2) is mounted";
     }
-    if (allowed_cpu_count() < 2) GTEST_SKIP() << "this process may use one processor only";
+    if (processors_allowed() < 2) GTEST_SKIP() << "this process may use one processor only";
     if (mkdir(group.c_str(), 0755) != 0) GTEST_SKIP() << "cannot make " << group;
     const bool limited = write_file(group + quota_file, quota);
     const pid_t child = limited ? fork() : -1;
     if (child == 0) {
         if (!write_file(group + "/cgroup.procs", std::to_string(getpid()))) _exit(91);
-        if (allowed_cpu_count() != 1) _exit(92);
-        _exit(plan_filter(kAutomaticPath, 1024, 512).threads == 1 ? 0 : 93);
+        if (processors_allowed() != 1) _exit(92);
+        _exit(plan_team(0, 1024 * 512, 1u << 16).threads == 1 ? 0 : 93);
     }
     int status = -1;
     if (child > 0) waitpid(child, &status, 0);
@@ -213,28 +233,30 @@ void record_share(void* context, int32_t phase, int32_t share) {
     record.running.fetch_sub(1);
 }
 
-int32_t next_recorded_phase(void* context, int32_t finished) {
-    auto& record = *static_cast<PhaseRecord*>(context);
-    if (record.running.load() != 0 || !pthread_equal(pthread_self(), record.caller))
-        ++record.misplaced;
-    const int32_t next = finished == kTeamStart ? 0 : finished + 1 < 10 ? finished + 1 : kTeamDone;
-    record.open_phase.store(next);
-    return next;
-}
-
 class TeamTest : public ::testing::TestWithParam<int32_t> {};
 
-// Every share of every phase once, each phase over before the next change
-// of phase, which runs on the calling thread alone; never more threads than
-// 64 or the processors, and none left afterwards; workers block the host's
-// signals and the caller keeps its mask.
+// Every share of every phase once, each phase over before its caller goes
+// on, alone; never more threads than 64 or the processors, none left after
+// a stop halfway or at the end, and the phases after that stop run all the
+// same; workers block the host's signals and the caller keeps its mask.
 TEST_P(TeamTest, RunsEveryShareOnceAPhaseAtATime) {
     const int32_t threads = GetParam();
     sigset_t before;
     pthread_sigmask(SIG_SETMASK, nullptr, &before);
     const size_t threads_before = threads_in_process();
     PhaseRecord record;
-    run_team(threads, {40, record_share, next_recorded_phase, &record});
+    {
+        WorkerTeam team(plan_team(threads, 0, 0).threads, {40, record_share, &record});
+        for (int32_t phase = 0; phase < 10; ++phase) {
+            if (record.running.load() != 0) ++record.misplaced;
+            record.open_phase.store(phase);
+            team.run(phase);
+            if (phase == 4) {
+                team.stop();
+                EXPECT_EQ(threads_settled_at(threads_before), threads_before) << "after a stop";
+            }
+        }
+    }
     EXPECT_EQ(threads_settled_at(threads_before), threads_before);
     EXPECT_EQ(record.misplaced, 0);
     for (const auto& phase : record.runs) {
@@ -270,9 +292,6 @@ struct HeldThreads {
         void wake_all(Waiters w) { pthread_cond_broadcast(&conds[static_cast<int>(w)]); }
     };
     typedef pthread_t Thread;
-    struct FloatControl {};
-    static FloatControl callers_float_control() { return {}; }
-    static void load_float_control(FloatControl) {}
 
     static inline std::atomic<bool> hold{false};
     static inline std::atomic<int32_t> starts{0};
@@ -299,11 +318,10 @@ int32_t threads_started_for(bool held) {
         usleep(1000);
         ++*static_cast<std::atomic<int32_t>*>(runs);
     };
-    const auto next_phase = [](void*, int32_t finished) {
-        return finished == kTeamStart ? 0 : finished == 0 ? 1 : kTeamDone;
-    };
-    const TeamWork work{64, run_share, next_phase, &runs};
-    TeamSchedule<HeldThreads>(work, 64).run();
+    TeamSchedule<HeldThreads> schedule({64, run_share, &runs}, 64);
+    schedule.run_phase(0);
+    schedule.run_phase(1);
+    schedule.close();
     EXPECT_EQ(runs.load(), 128);
     return HeldThreads::starts.load();
 }
@@ -313,6 +331,63 @@ int32_t threads_started_for(bool held) {
 TEST(TeamTest, OnlyMembersThatRunAtOnceStartOthers) {
     EXPECT_GT(threads_started_for(false), 2);
     EXPECT_EQ(threads_started_for(true), 2) << "the caller's two children, and no more";
+}
+
+// Threads that start in the default floating-point state, as a new thread
+// does on Windows and macOS (a Linux one takes its creator's).
+#if defined(__aarch64__)
+constexpr FloatControl kDefaultFloatControl = 0;
+#else
+constexpr FloatControl kDefaultFloatControl = 0x1f80;
+#endif
+
+struct DefaultStateThreads {
+    typedef HeldThreads::Sync Sync;
+    typedef pthread_t Thread;
+    static bool start(Thread& thread, void* launch, bool) {
+        const auto entry = [](void* launch) -> void* {
+            load_float_control(kDefaultFloatControl);
+            TeamSchedule<DefaultStateThreads>::member_entry(launch);
+            return nullptr;
+        };
+        return pthread_create(&thread, nullptr, entry, launch) == 0;
+    }
+    static void join(Thread& thread) { pthread_join(thread, nullptr); }
+};
+
+// Members take their caller's rounding direction, whatever state their
+// threads start in.
+TEST(TeamTest, MembersComputeInTheCallersFloatingPointControl) {
+    if (processors_allowed() < 2) GTEST_SKIP() << "this process may use one processor only";
+    struct Record {
+        pthread_t caller = pthread_self();
+        std::mutex lock;
+        std::vector<std::pair<uint32_t, bool>> thirds;  // bits, and whether a member computed it
+    } record;
+    const auto run_share = [](void* context, int32_t, int32_t) {
+        auto& record = *static_cast<Record*>(context);
+        usleep(300);  // long enough for members to join in
+        volatile float one = 1.0f, three = 3.0f;
+        const float third = one / three;
+        std::lock_guard<std::mutex> hold(record.lock);
+        record.thirds.push_back(
+            {std::bit_cast<uint32_t>(third), !pthread_equal(pthread_self(), record.caller)});
+    };
+    const FloatControl saved = callers_float_control();
+    fesetround(FE_DOWNWARD);
+    volatile float one = 1.0f, three = 3.0f;
+    const uint32_t callers = std::bit_cast<uint32_t>(one / three);
+    TeamSchedule<DefaultStateThreads> schedule({64, run_share, &record}, 8);
+    schedule.run_phase(0);
+    schedule.close();
+    load_float_control(saved);
+    ASSERT_NE(callers, std::bit_cast<uint32_t>(1.0f / 3.0f)) << "the rounding direction took";
+    size_t by_members = 0;
+    for (const auto& [bits, by_member] : record.thirds) {
+        EXPECT_EQ(bits, callers) << (by_member ? "a member" : "the caller") << " rounded otherwise";
+        by_members += by_member;
+    }
+    EXPECT_GT(by_members, 0u) << "no member took a share";
 }
 
 // --- the filter's team -------------------------------------------------------------
@@ -326,19 +401,14 @@ std::vector<float> log_image(uint32_t rows, uint32_t cols) {
 TEST(FilterTeamTest, NoWorkerIsAliveDuringTheProgressStep) {
     const uint32_t rows = 64, cols = 48;
     const std::vector<float> source = log_image(rows, cols);
-    std::vector<int32_t> up(rows), down(rows), left(cols), right(cols);
-    const NeighbourTables tables{up.data(), down.data(), left.data(), right.data()};
-    build_neighbour_tables(rows, cols, tables);
-    const size_t plane = source.size();
-    std::vector<float> scratch(5 * plane), work(plane);
-    float* s = scratch.data();
-    const DiffusionScratch planes{s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane};
-    const DiffusionParams params{{0, 20, 0, 20, 441}, 4, 0.2f};
+    std::vector<float> work(source.size());
+    const FilterSettings params{{0, 20, 0, 20, 441}, 4, 0.2f};
     struct Seen {
         size_t threads_before;
         std::vector<size_t> during;
     } seen{threads_in_process(), {}};
-    const ProgressStep step{[](void* c, int32_t) {
+    const ProgressStep step{nullptr,
+                            [](void* c, int32_t, int32_t) {
                                 auto* seen = static_cast<Seen*>(c);
                                 seen->during.push_back(threads_settled_at(seen->threads_before));
                                 return true;
@@ -348,9 +418,11 @@ TEST(FilterTeamTest, NoWorkerIsAliveDuringTheProgressStep) {
         if (!cpu_path_supported(path)) continue;
         for (int32_t threads : {2, 5}) {
             seen.during.clear();
-            ASSERT_EQ(diffuse_with({path, threads}, source.data(), work.data(), rows, cols,
-                                   tables, planes, params, step),
-                      FilterEnd::kCompleted);
+            FilterOptions options = filter_options_for({path, threads});
+            options.progress = step;
+            ASSERT_EQ(tarv_filter(source.data(), work.data(), rows, cols, 1, params, options,
+                                  nullptr),
+                      CoreEnd::kCompleted);
             EXPECT_EQ(seen.during, std::vector<size_t>(4, seen.threads_before))
                 << cpu_path_name(path) << ", " << threads << " threads";
         }
@@ -406,8 +478,8 @@ void expect_in_child_with_cpus(int cpus, int32_t expected_team) {
         for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < cpus; ++cpu)
             if (CPU_ISSET(cpu, &allowed)) CPU_SET(cpu, &mask), ++taken;
         if (sched_setaffinity(0, sizeof mask, &mask) != 0) _exit(91);
-        if (allowed_cpu_count() != cpus) _exit(92);
-        if (plan_filter(kAutomaticPath, 1024, 512).threads != expected_team) _exit(93);
+        if (processors_allowed() != cpus) _exit(92);
+        if (plan_team(0, 1024 * 512, 1u << 16).threads != expected_team) _exit(93);
         _exit(extra_threads_of_a_filter_call() == static_cast<size_t>(expected_team - 1) ? 0 : 94);
     }
     int status = 0;

@@ -48,8 +48,8 @@
 %!test
 %! ## name, arguments, source files
 %! cases = {
-%!   "TARV_c",    8,  {"diffusion/TARV_c.cpp", "diffusion/progress_bar.cpp"}
-%!   "bandscore", 10, {"bandscore/bandscore.cpp"}
+%!   "TARV_c",    8,  {"mex/TARV_c.cpp", "mex/progress_bar.cpp"}
+%!   "bandscore", 10, {"mex/bandscore.cpp"}
 %! };
 %! for k = 1:rows (cases)
 %!   [name, arguments, sources] = cases{k, :};

@@ -1,4 +1,4 @@
-#include "cpu_quota.h"
+#include "cgroup_quota.h"
 
 namespace {
 

@@ -8,47 +8,37 @@
 
 #include <vector>
 
+#include "core_support.h"
 #include "kernel.h"
 #include "scorer.h"
 #include "test_host.h"
 
 // The filter's core on the filter's eight inputs; each run starts again
-// from the source, in the same buffers.
+// from the source, in the same buffer.
 struct FilterCore {
     uint32_t rows, cols;
     const float* source;
-    DiffusionParams params{};
-    std::vector<int32_t> row_up, row_down, col_left, col_right;
-    std::vector<float> scratch, work;
+    FilterSettings params{};
+    std::vector<float> work;
 
     explicit FilterCore(const std::vector<mxArray*>& in)
         : rows(static_cast<uint32_t>(mxGetM(in[0]))),
           cols(static_cast<uint32_t>(mxGetN(in[0]))),
           source(static_cast<const float*>(mxGetData(in[0]))),
-          row_up(rows), row_down(rows), col_left(cols), col_right(cols),
-          scratch(5 * static_cast<size_t>(rows) * cols), work(static_cast<size_t>(rows) * cols) {
+          work(static_cast<size_t>(rows) * cols) {
         const auto bound = [&](int slot) {
             return static_cast<uint32_t>(static_cast<int32_t>(mxGetScalar(in[slot])) - 1);
         };
         params.iterations = static_cast<int32_t>(mxGetScalar(in[1]));
         params.lambda = static_cast<float>(mxGetScalar(in[2]));
-        ReferenceRegion& region = params.region;
-        region = {bound(3), bound(4), bound(5), bound(6), 0};
-        region.count = (region.last_col - region.first_col + 1) * (region.last_row - region.first_row + 1);
-        build_neighbour_tables(rows, cols, tables());
+        params.region = region_of(bound(3), bound(4), bound(5), bound(6));
     }
 
-    NeighbourTables tables() { return {row_up.data(), row_down.data(), col_left.data(), col_right.data()}; }
-
     // The plain loops, or the fast paths of `choice`.
-    void run(const PathChoice& choice, const ProgressStep& step = {nullptr, nullptr}) {
-        const size_t plane = work.size();
-        float* s = scratch.data();
-        const DiffusionScratch planes{s, s + plane, s + 2 * plane, s + 3 * plane, s + 4 * plane};
-        if (choice.path == CpuPath::kPlain)
-            diffuse_reference(source, work.data(), rows, cols, tables(), planes, params, step);
-        else
-            diffuse_with(choice, source, work.data(), rows, cols, tables(), planes, params, step);
+    void run(const PathChoice& choice, const ProgressStep& step = {nullptr, nullptr, nullptr}) {
+        FilterOptions options = filter_options_for(choice);
+        options.progress = step;
+        tarv_filter(source, work.data(), rows, cols, 1, params, options, nullptr);
     }
 };
 
@@ -75,9 +65,6 @@ struct ScoreCore {
     size_t volume() const { return static_cast<size_t>(params.top_count) * params.bottom_count * cols; }
 
     void run(const PathChoice& choice, double* scores) const {
-        if (choice.path == CpuPath::kPlain)
-            score_bands_reference(image, rows, cols, params, scores);
-        else
-            score_bands_with(choice, image, rows, cols, params, scores);
+        band_score(image, rows, cols, params, scores, options_for(choice));
     }
 };
