@@ -1,8 +1,8 @@
 # The one front door for people and CI alike. Every target sets up the
 # machine first (tools/setup.sh installs missing Debian packages as root):
 # `make demo` and `make dist` with the packages the demo needs, `make
-# release` with those and the MinGW-w64 cross compilers, every other target
-# with all of them.
+# release` with those, the cross compilers of the Windows and macOS builds
+# and zip, every other target with all of them (tools/setup.sh lists them).
 BUILD := build
 DIST := dist
 # The sanitizer build, with clang: its tests and fuzz targets run from the
@@ -100,7 +100,8 @@ define install_downloads
 endef
 
 # Both downloads, for users of any platform, from a build of every plug-in
-# without the tests: the demo's set-up and the MinGW-w64 cross compilers.
+# without the tests and without the 64-bit Arm Linux files, which neither
+# download carries: the release set-up.
 release: setup-release
 	$(call configure_build,$(RELEASE_BUILD),-DBUILD_TESTING=OFF -DMEX_WIN32=ON -DMEX_WIN64=ON \
 	  -DMEX_ARM64=OFF)

@@ -10,12 +10,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "argument_slots.h"
 #include "fuzz_input.h"
 
 namespace {
 
-enum : int { kImage, kIterations, kLambda, kFirstRow, kLastRow, kFirstCol, kLastCol, kProgress };
-constexpr int kInputCount = 8;
+using namespace filter_arguments;
+
 // Valid iteration counts above this are cut to it, unless the progress bar
 // is on, whose failure then cancels the call: every call stays short.
 constexpr int32_t kMaxIterations = 6;

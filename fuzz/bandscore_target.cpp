@@ -10,23 +10,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "argument_slots.h"
 #include "fuzz_input.h"
 
 namespace {
 
-enum : int {
-    kTopOffset,
-    kBottomOffset,
-    kImage,
-    kSpanMean,
-    kSpanSd,
-    kTopCount,
-    kBottomCount,
-    kPriorWeight,
-    kSpanMin,
-    kSpanMax,
-    kInputCount
-};
+using namespace score_arguments;
+
 // Valid calls with more cells are cut down to this many: a call stays short.
 constexpr int64_t kMaxCells = 4096;
 constexpr double kTwo31 = 2147483648.0;

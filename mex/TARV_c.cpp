@@ -3,6 +3,7 @@
 // It checks and decodes the arguments, creates the result, owns the
 // scratch memory and drives the progress bar; the arithmetic is the
 // kernel's.
+#include "argument_slots.h"
 #include "arguments.h"
 #include "host_api.h"
 #include "progress_bar.h"
@@ -10,22 +11,7 @@
 
 namespace {
 
-enum : int {
-    kImage,
-    kIterations,
-    kLambda,
-    kFirstRow,
-    kLastRow,
-    kFirstCol,
-    kLastCol,
-    kProgress,
-    kInputCount
-};
-
-const char* const kArgumentNames[kInputCount] = {
-    "image",           "iterations",  "lambda",      "first row of the region",
-    "last row of the region", "first column of the region", "last column of the region",
-    "progress flag"};
+using namespace filter_arguments;
 
 struct FilterArguments {
     const float* source;

@@ -1,34 +1,16 @@
 // bandscore(top_offset, bottom_offset, image, span_mean, span_sd, top_count,
 //           bottom_count, prior_weight, span_min, span_max): the band
-// scorer's entry point. It checks and decodes the arguments, takes copies
-// of them as the scorer always has, creates the (A, B, C) score volume and
-// fills it; the arithmetic is the scorer's.
+// scorer's entry point. It checks and decodes the arguments, reads the
+// arrays from copies of them, creates the (A, B, C) score volume and fills
+// it; the arithmetic is the scorer's.
+#include "argument_slots.h"
 #include "arguments.h"
 #include "host_api.h"
 #include "scorer.h"
 
 namespace {
 
-enum : int {
-    kTopOffset,
-    kBottomOffset,
-    kImage,
-    kSpanMean,
-    kSpanSd,
-    kTopCount,
-    kBottomCount,
-    kPriorWeight,
-    kSpanMin,
-    kSpanMax,
-    kInputCount
-};
-
-const char* const kArgumentNames[kInputCount] = {
-    "top_offset", "bottom_offset", "image",        "span_mean", "span_sd",
-    "top_count",  "bottom_count",  "prior_weight", "span_min",  "span_max"};
-
-const int kScalarSlots[] = {kTopOffset, kBottomOffset, kTopCount, kBottomCount, kPriorWeight};
-const int kColumnSlots[] = {kSpanMean, kSpanSd, kSpanMin, kSpanMax};
+using namespace score_arguments;
 
 struct ScoreArguments {
     int32_t rows;  // R and C of the image's first plane
@@ -146,8 +128,8 @@ ScoreArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[])
 MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     ScoreArguments args = decode_arguments(nlhs, nrhs, prhs);
 
-    // The scorer has always read its arrays from copies of the arguments;
-    // the host releases them after the call, also when it ends by an error.
+    // The arrays are read from copies of the arguments, which the host
+    // releases after the call, also when it ends by an error.
     const mxArray* copies[kInputCount];
     for (int slot = 0; slot < kInputCount; ++slot) {
         copies[slot] = mxDuplicateArray(prhs[slot]);

@@ -107,6 +107,9 @@ void mexWarnMsgIdAndTxt(const char* identifier, const char* format, ...);
 // destroyed; the host otherwise destroys, when a call ends, the arrays the
 // call made and did not return.
 void mexMakeArrayPersistent(mxArray* array);
+// Names a function the host calls when it clears the plug-in (clear mex,
+// or its own exit), so that what the plug-in keeps persistent is freed.
+int mexAtExit(void (*exit_function)(void));
 // Runs an interpreter function; a failure raises a host error.
 int mexCallMATLAB(int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[], const char* name);
 // Runs an interpreter function; a failure comes back as an exception array

@@ -7,8 +7,17 @@ const char kTitle[] = "TARV: Diffusing Image";
 // The handle of the bar that is open, kept persistent from open to close:
 // a host that leaves a call inside "waitbar" (the user's Ctrl-C) never lets
 // close_bar run, and the window would stay on screen. The next call that
-// opens a bar closes it first.
+// opens a bar closes it first; a host that clears the plug-in before then
+// has the handle destroyed.
 mxArray* bar_left_open = nullptr;
+bool exit_function_named = false;
+
+// No interpreter call while the host clears the plug-in: the window, if
+// any, stays, and its handle is freed.
+void forget_bar_left_open() {
+    if (bar_left_open != nullptr) mxDestroyArray(bar_left_open);
+    bar_left_open = nullptr;
+}
 
 // Calls an interpreter function so that its failure comes back here rather
 // than unwinding past the filter's scratch memory.
@@ -50,6 +59,7 @@ bool open_bar(ProgressBar* progress) {
     progress->bar = outputs[0];
     if (progress->bar == nullptr) return false;
     mexMakeArrayPersistent(progress->bar);
+    if (!exit_function_named) exit_function_named = mexAtExit(forget_bar_left_open) == 0;
     bar_left_open = progress->bar;
     return true;
 }

@@ -89,6 +89,21 @@ STANDIN_EXPORT mxArray* mexCallMATLABWithTrap(int nlhs, mxArray* plhs[], int nrh
 
 STANDIN_EXPORT void mexMakeArrayPersistent(mxArray* array) { standin_make_persistent(array); }
 
+namespace {
+standin_exit_function exit_function_named = nullptr;
+}  // namespace
+
+STANDIN_EXPORT int mexAtExit(standin_exit_function exit_function) {
+    exit_function_named = exit_function;
+    return 0;
+}
+
+STANDIN_EXPORT standin_exit_function standin_take_exit_function(void) {
+    const standin_exit_function named = exit_function_named;
+    exit_function_named = nullptr;
+    return named;
+}
+
 STANDIN_EXPORT void standin_register_function(const char* name, standin_function function,
                                               void* context) {
     functions()[name] = RegisteredFunction{function, context};

@@ -106,6 +106,11 @@ void standin_clear_functions(void);
 // Warnings issued through mexWarnMsgIdAndTxt since they were last cleared.
 // Warnings are recorded, not printed: the test host hands them to each
 // call's result.
+// The exit function a plug-in named during the last call (mexAtExit), or
+// null; the test host keeps it with the plug-in and runs it at unloading.
+typedef void (*standin_exit_function)(void);
+standin_exit_function standin_take_exit_function(void);
+
 size_t standin_warning_count(void);
 const char* standin_warning_identifier(size_t k);
 const char* standin_warning_message(size_t k);

@@ -122,6 +122,8 @@ void* open_library(const std::string& path, std::string* error) {
 void* find_symbol(void* handle, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
 }
+
+void close_library(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
 #else
 constexpr char kEntryName[] = "mexFunction";
 
@@ -132,6 +134,8 @@ void* open_library(const std::string& path, std::string* error) {
 }
 
 void* find_symbol(void* handle, const char* name) { return dlsym(handle, name); }
+
+void close_library(void* handle) { dlclose(handle); }
 #endif
 
 }  // namespace
@@ -143,6 +147,28 @@ Plugin load_plugin(const std::string& path, std::string* error) {
     plugin.entry = reinterpret_cast<MexFunction>(find_symbol(plugin.handle, kEntryName));
     if (plugin.entry == nullptr) *error = path + " has no " + kEntryName;
     return plugin;
+}
+
+namespace {
+
+// The exit function each loaded plug-in named, by its handle.
+std::vector<std::pair<void*, standin_exit_function>>& exit_functions() {
+    static std::vector<std::pair<void*, standin_exit_function>> named;
+    return named;
+}
+
+}  // namespace
+
+void unload_plugin(Plugin* plugin) {
+    auto& named = exit_functions();
+    for (size_t k = 0; k < named.size(); ++k) {
+        if (named[k].first != plugin->handle) continue;
+        named[k].second();
+        named.erase(named.begin() + static_cast<std::ptrdiff_t>(k));
+        break;
+    }
+    close_library(plugin->handle);
+    *plugin = Plugin{};
 }
 
 CallResult call(const Plugin& plugin, int nlhs, const std::vector<mxArray*>& inputs) {
@@ -164,6 +190,12 @@ CallResult call(const Plugin& plugin, int nlhs, const std::vector<mxArray*>& inp
     standin_set_failing_allocation(0);
     standin_set_null_allocation(0);
     standin_set_interrupt_at(0);
+    if (const standin_exit_function named = standin_take_exit_function()) {
+        bool known = false;
+        for (auto& [handle, function] : exit_functions())
+            if (handle == plugin.handle) function = named, known = true;
+        if (!known) exit_functions().emplace_back(plugin.handle, named);
+    }
     result.leftover_arrays = standin_release_since(first_serial, result.result);
     result.leftover_blocks = standin_release_blocks();
     for (size_t k = 0; k < standin_warning_count(); ++k)

@@ -25,6 +25,10 @@ struct Plugin {
 // `error` says why.
 Plugin load_plugin(const std::string& path, std::string* error);
 
+// Runs the exit function the plug-in named (mexAtExit), as a host that
+// clears a plug-in does, then unloads it.
+void unload_plugin(Plugin* plugin);
+
 struct CallResult {
     bool ok = false;  // returned normally rather than raising an error
     std::string error_id;

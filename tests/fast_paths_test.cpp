@@ -98,9 +98,11 @@ struct FilterRun {
     std::vector<pthread_t> progress_threads;
     int32_t stop_after = -1;
     bool with_progress = true;
-    // The interrupt check, if asked every `question_iterations` iterations:
-    // it says stop at question `interrupt_at` (1-based; 0 never).
+    // The interrupt check, if asked every `question_iterations` iterations
+    // (or after `question_work` pixel-iterations where that is given): it
+    // says stop at question `interrupt_at` (1-based; 0 never).
     int32_t question_iterations = 0;
+    uint64_t question_work = 0;
     int32_t interrupt_at = 0;
     std::vector<pthread_t> question_threads;
 
@@ -122,8 +124,9 @@ struct FilterRun {
         const size_t plane = static_cast<size_t>(rows) * cols;
         FilterOptions options = filter_options_for(choice);
         options.progress = {nullptr, with_progress ? record : nullptr, this};
-        options.core.interrupt = {question_iterations > 0 ? question : nullptr, this,
-                                  plane * static_cast<uint32_t>(question_iterations)};
+        options.core.interrupt = {
+            question_iterations > 0 || question_work > 0 ? question : nullptr, this,
+            question_work > 0 ? question_work : plane * static_cast<uint32_t>(question_iterations)};
         return tarv_filter(source.data(), work.data(), rows, cols, 1, params, options, nullptr);
     }
     bool filter(const PathChoice& choice, const std::vector<float>& source,
@@ -261,6 +264,37 @@ TEST_P(FilterPathTest, InterruptCheckRunsOnTheCallingThreadAndCanStop) {
                     EXPECT_TRUE(planes_match(reference.work, fast.work, rows)) << where;
                 }
             }
+        }
+    }
+}
+
+// Any amount of work between questions: less than an image asks after
+// every iteration but the last, more than the call's work never asks, and
+// no amount wraps round (2^32 images and more included).
+TEST_P(FilterPathTest, AnyIntervalOfTheInterruptCheckIsKept) {
+    const uint32_t rows = 20, cols = 16;
+    const uint64_t image = uint64_t{rows} * cols;
+    const std::vector<float> source = log_image(rows, cols, 9, Values::kSmooth);
+    const FilterSettings params{middle_region(rows, cols), 7, 0.2f};
+    FilterRun reference(rows, cols, 1.0f);
+    reference.filter({CpuPath::kPlain, 1}, source, params);
+    const struct {
+        uint64_t work;
+        size_t questions;
+    } intervals[] = {{1, 6},          {image, 6},       {3 * image, 2},
+                     {8 * image, 0},  {image << 32, 0}, {(image << 32) + image, 0},
+                     {~uint64_t{0}, 0}};
+    std::vector<PathChoice> choices = choices_for(GetParam());
+    choices.push_back({CpuPath::kPlain, 1});
+    for (const auto& interval : intervals) {
+        for (const PathChoice& choice : choices) {
+            FilterRun fast(rows, cols, 2.0f);
+            fast.with_progress = false;
+            fast.question_work = interval.work;
+            ASSERT_TRUE(fast.filter(choice, source, params)) << describe(choice);
+            EXPECT_EQ(fast.question_threads.size(), interval.questions)
+                << describe(choice) << ", " << interval.work << " between questions";
+            EXPECT_TRUE(planes_match(reference.work, fast.work, rows)) << describe(choice);
         }
     }
 }

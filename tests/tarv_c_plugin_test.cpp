@@ -398,6 +398,26 @@ INSTANTIATE_TEST_SUITE_P(Failures, ProgressFailureTest,
                                            CancelCase{"last_advance", 6}),
                          [](const auto& info) { return std::string(info.param.what); });
 
+// A bar that a call interrupted inside "waitbar" left open stays for the
+// next call to close; a host that clears the plug-in first has its handle
+// destroyed.
+TEST(FilterTest, ClearingThePlugInDestroysABarLeftOpen) {
+    std::string error;
+    testhost::Plugin plugin = testhost::load_plugin(TARV_C_PLUGIN, &error);
+    ASSERT_NE(plugin.entry, nullptr) << error;
+    RecordedProgress progress;
+    const size_t live_before = standin_live_arrays();
+    {
+        Inputs inputs = filter_inputs(make_single(6, 6, random_image(6, 6, 12)), {3, 0.2, 1, 6, 1, 6, 1});
+        standin_set_interrupt_at(2);
+        Outcome outcome(testhost::call(plugin, 1, inputs.arrays));
+        EXPECT_EQ(outcome.call.error_id, "standin:interrupted");
+    }
+    EXPECT_EQ(standin_live_arrays(), live_before + 1) << "the bar's handle is kept for the next call";
+    testhost::unload_plugin(&plugin);
+    EXPECT_EQ(standin_live_arrays(), live_before);
+}
+
 TEST(FilterTest, AFailedCloseStillReturnsTheResult) {
     RecordedProgress progress(5);  // open, three advances, close
     const std::vector<float> source = random_image(6, 6, 16);

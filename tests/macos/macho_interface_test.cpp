@@ -39,7 +39,7 @@ const std::set<std::string> kFilterHost = {
     "_mxGetPr", "_mxGetScalar", "_mxGetM", "_mxGetN", "_mxCreateString", "_mxDestroyArray",
     "_mxMalloc", "_mxFree", "_mxGetClassID", "_mxIsComplex", "_mxIsSparse",
     "_mxGetNumberOfElements", "_mexCallMATLABWithTrap", "_mexErrMsgIdAndTxt",
-    "_mexWarnMsgIdAndTxt", "_mexMakeArrayPersistent", "_mxGetDimensions_730",
+    "_mexWarnMsgIdAndTxt", "_mexMakeArrayPersistent", "_mexAtExit", "_mxGetDimensions_730",
     "_utIsInterruptPending (weak)"};
 const std::set<std::string> kScorerHost = {
     "_mxCreateNumericArray_730", "_mxGetDimensions_730", "_mxDuplicateArray", "_mxGetPr",

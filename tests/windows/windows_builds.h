@@ -62,14 +62,14 @@ inline std::set<std::string> msvcrt_functions(const std::set<std::string>& linux
 inline const WindowsBuild kWin32{
     32, "win32", true, {Plugin::kFilter}, ".dll", "pei-i386", "010b", "_mexFunction", false,
     "CRTDLL.DLL", crtdll_functions,
-    // The start-up in windows/dll_entry.cpp.
+    // The start-up in platform/windows/dll_entry.cpp.
     {"DisableThreadLibraryCalls"},
     false, {24, 53, 64}, true};
 
 inline const WindowsBuild kWin64{
     64, "win64", false, {Plugin::kFilter, Plugin::kScorer}, ".mexw64", "pei-x86-64", "020b",
     "mexFunction", true, "msvcrt.dll", msvcrt_functions,
-    // The worker team, the start-up in windows/dll_entry.cpp, and the
+    // The worker team, the start-up in platform/windows/dll_entry.cpp, and the
     // look-up of the host's interrupt query in libut.dll (the Linux build's
     // weak reference to it is no needed symbol).
     {"AcquireSRWLockExclusive", "CloseHandle", "CreateThread", "DisableThreadLibraryCalls",
