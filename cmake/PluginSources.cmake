@@ -24,7 +24,7 @@ set(LIBRARY_SOURCES
 
 # Each plug-in: its numeric core, which never sees a host header, and its
 # MATLAB/Octave entry point.
-set(TARV_c_CORE_SOURCES diffusion/kernel.cpp diffusion/kernel_fast.cpp)
+set(TARV_c_CORE_SOURCES diffusion/kernel.cpp diffusion/kernel_fast.cpp diffusion/filter_diagnosis.cpp)
 set(TARV_c_ENTRY_SOURCES mex/TARV_c.cpp mex/progress_bar.cpp mex/host_interrupt.cpp)
 set(bandscore_CORE_SOURCES bandscore/scorer.cpp bandscore/scorer_fast.cpp)
 set(bandscore_ENTRY_SOURCES mex/bandscore.cpp mex/host_interrupt.cpp)
@@ -36,9 +36,9 @@ endforeach()
 set(CORE_INCLUDE_DIRS core diffusion bandscore parallel platform platform/linux)
 set(PLUGIN_INCLUDE_DIRS mex ${CORE_INCLUDE_DIRS})
 set(PLUGIN_HEADERS
-  mex/host_api.h mex/mex_host.h mex/arguments.h mex/progress_bar.h
+  mex/host_api.h mex/mex_host.h mex/arguments.h mex/argument_slots.h mex/progress_bar.h
   core/core_call.h
-  diffusion/tarv_filter.h diffusion/kernel.h diffusion/exponential.h diffusion/exponential_table.h
+  diffusion/tarv_filter.h diffusion/kernel.h diffusion/filter_diagnosis.h diffusion/exponential.h diffusion/exponential_table.h
   bandscore/scorer.h
   parallel/cpu_path.h parallel/instruction_sets.h parallel/worker_team.h
   parallel/team_schedule.h parallel/vector_lanes.h

@@ -67,16 +67,20 @@ bool progress_on(const std::vector<mxArray*>& inputs) {
 bool valid_call(int nlhs, const std::vector<mxArray*>& inputs) {
     if (inputs.size() < kInputCount || nlhs > 1) return false;
     const mxArray* image = inputs[kImage];
+    const std::vector<size_t> dims = testhost::dimensions(image);
     if (mxGetClassID(image) != mxSINGLE_CLASS || mxIsComplex(image) || mxIsSparse(image) ||
-        testhost::dimensions(image).size() > 2)
+        dims.size() > 3)
         return false;
-    const size_t rows = mxGetM(image);
-    const size_t cols = mxGetN(image);
-    if (rows >= 0x80000000u || cols >= 0x80000000u || rows * cols >= 0x80000000u) return false;
+    const size_t rows = dims[0];
+    const size_t cols = dims[1];
+    const size_t pages = dims.size() == 3 ? dims[2] : 1;
+    if (rows >= 0x80000000u || cols >= 0x80000000u || pages >= 0x80000000u ||
+        rows * cols >= 0x80000000u || rows * cols * pages >= 0x80000000u)
+        return false;
     for (int slot = kIterations; slot < kInputCount; ++slot)
         if (!is_real_scalar(inputs[slot])) return false;
     if (!fits_int32(mxGetScalar(inputs[kIterations]))) return false;
-    if (rows == 0 || cols == 0) return true;
+    if (rows == 0 || cols == 0 || pages == 0) return true;
     const size_t extents[] = {rows, rows, cols, cols};
     for (int slot = kFirstRow; slot <= kLastCol; ++slot) {
         const double bound = mxGetScalar(inputs[slot]);
@@ -128,7 +132,7 @@ void bound_run_time(std::vector<mxArray*>& inputs, bool bar_on) {
 }
 
 void check_call(int nlhs, const std::vector<mxArray*>& inputs, const testhost::CallResult& call,
-                bool valid, bool bar_on, size_t rows, size_t cols) {
+                bool valid, bool bar_on, const std::vector<size_t>& shape) {
     if (!call.inputs_unchanged) fuzz_failure("an input changed");
     if (call.leftover_arrays != 0)
         fuzz_failure("%zu arrays left behind (%s)", call.leftover_arrays,
@@ -152,14 +156,16 @@ void check_call(int nlhs, const std::vector<mxArray*>& inputs, const testhost::C
     if (!valid) fuzz_failure("invalid arguments accepted (%d outputs, %zu inputs)", nlhs, inputs.size());
     const mxArray* result = call.result;
     if (result == nullptr || mxGetClassID(result) != mxSINGLE_CLASS || mxIsComplex(result) ||
-        mxIsSparse(result) || testhost::dimensions(result) != host_shape({rows, cols}))
-        fuzz_failure("the result is not a real single %zu x %zu matrix", rows, cols);
+        mxIsSparse(result) || testhost::dimensions(result) != shape)
+        fuzz_failure("the result is not a real single array of the image's size");
     // An empty image has nothing to filter, so no bar is shown for it.
-    const bool bar_shown = bar_on && rows != 0 && cols != 0;
+    size_t elements = 1;
+    for (size_t extent : shape) elements *= extent;
+    const bool bar_shown = bar_on && elements != 0;
     if (recorder.calls.empty() == bar_shown)
-        fuzz_failure("progress bar %s though the flag is %s and the image %zu x %zu",
-                     recorder.calls.empty() ? "not shown" : "shown", bar_on ? "on" : "off", rows,
-                     cols);
+        fuzz_failure("progress bar %s though the flag is %s and the image has %zu elements",
+                     recorder.calls.empty() ? "not shown" : "shown", bar_on ? "on" : "off",
+                     elements);
 }
 
 }  // namespace
@@ -181,13 +187,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool bar_on = progress_on(inputs);
     bound_run_time(inputs, bar_on);
     const bool valid = valid_call(nlhs, inputs);
-    const size_t rows = nrhs > kImage ? mxGetM(inputs[kImage]) : 0;
-    const size_t cols = nrhs > kImage ? mxGetN(inputs[kImage]) : 0;
+    const std::vector<size_t> shape =
+        nrhs > kImage ? testhost::dimensions(inputs[kImage]) : std::vector<size_t>{};
 
     testhost::CallResult call = testhost::call(plugin, nlhs, inputs);
     count_arguments(inputs);
     count_outcome(call);
-    check_call(nlhs, inputs, call, valid, bar_on, rows, cols);
+    check_call(nlhs, inputs, call, valid, bar_on, shape);
     release_call(inputs, call);
     return 0;
 }

@@ -1,10 +1,12 @@
 // TARV_c(image, iterations, lambda, first_row, last_row, first_col,
 //        last_col, progress): the anisotropic diffusion filter's entry point.
-// It checks and decodes the arguments, creates the result, owns the
-// scratch memory and drives the progress bar; the arithmetic is the
-// kernel's.
+// It checks and decodes the arguments, creates the result, gives the
+// filter the host's allocator, drives the progress bar and gives the
+// warnings; the arithmetic is the core's (tarv_filter.h). An image of
+// M x N x P is P pages, each filtered as an image of its own.
 #include "argument_slots.h"
 #include "arguments.h"
+#include "filter_diagnosis.h"
 #include "host_api.h"
 #include "progress_bar.h"
 #include "tarv_filter.h"
@@ -17,6 +19,8 @@ struct FilterArguments {
     const float* source;
     uint32_t rows;
     uint32_t cols;
+    uint32_t pages;  // 1 for a matrix
+    bool volume;     // given as an array of three dimensions
     FilterSettings params;
     bool show_progress;
     double lambda_argument;  // as passed, for messages
@@ -75,26 +79,29 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
                     "(for an intensity image img: single(log(1 + double(img)))), was %s",
                     kImage + 1, kArgumentNames[kImage], found);
     }
-    // The filter diffuses across one plane; read as one, a volume's pages
-    // would mix across their borders.
-    if (host_dimension_count(image) > 2)
+    // A volume's pages are filtered apart; a fourth dimension has no
+    // meaning here.
+    const int dimensions = host_dimension_count(image);
+    if (dimensions > 3)
         raise_error("TARV_c:imageDimensions",
-                    "argument %d (%s) must be a matrix, was an array of %d dimensions; filter a "
-                    "volume V page by page: for p = 1:size(V, 3), out(:, :, p) = TARV_c(V(:, :, "
-                    "p), ...); end",
-                    kImage + 1, kArgumentNames[kImage], host_dimension_count(image));
-    const size_t rows = mxGetM(image);
-    const size_t cols = mxGetN(image);
-    if (rows >= 0x80000000u || cols >= 0x80000000u ||
-        static_cast<uint64_t>(rows) * cols >= 0x80000000u)
-        raise_error("TARV_c:imageSize",
-                    "argument %d (%s) must have fewer than 2^31 elements, was %zu x %zu",
-                    kImage + 1, kArgumentNames[kImage], rows, cols);
+                    "argument %d (%s) must be a matrix or a volume of pages (rows x columns x "
+                    "pages), was %s",
+                    kImage + 1, kArgumentNames[kImage], size_text(image).text);
+    const uint64_t rows = static_cast<uint64_t>(host_dimension(image, 0));
+    const uint64_t cols = static_cast<uint64_t>(host_dimension(image, 1));
+    const uint64_t pages = dimensions == 3 ? static_cast<uint64_t>(host_dimension(image, 2)) : 1;
+    // Each product stays below 2^62, so none wraps.
+    if (rows >= 0x80000000u || cols >= 0x80000000u || pages >= 0x80000000u ||
+        rows * cols >= 0x80000000u || rows * cols * pages >= 0x80000000u)
+        raise_error("TARV_c:imageSize", "argument %d (%s) must have fewer than 2^31 elements, was %s",
+                    kImage + 1, kArgumentNames[kImage], size_text(image).text);
 
     FilterArguments args{};
     args.source = host_single_data(image);
     args.rows = static_cast<uint32_t>(rows);
     args.cols = static_cast<uint32_t>(cols);
+    args.pages = static_cast<uint32_t>(pages);
+    args.volume = dimensions == 3;
 
     const double iterations = scalar_argument(prhs, kIterations);
     if (!truncate_to_int32(iterations, &args.params.iterations))
@@ -106,7 +113,7 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
     args.params.lambda = static_cast<float>(lambda);
 
     ReferenceRegion& region = args.params.region;
-    const bool empty = args.rows == 0 || args.cols == 0;
+    const bool empty = args.rows == 0 || args.cols == 0 || args.pages == 0;
     region.first_row = region_bound(prhs, kFirstRow, empty ? 0 : args.rows);
     region.last_row = region_bound(prhs, kLastRow, empty ? 0 : args.rows);
     region.first_col = region_bound(prhs, kFirstCol, empty ? 0 : args.cols);
@@ -120,26 +127,10 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
     return args;
 }
 
-// Where the filter's single-precision arithmetic leaves the range of
-// finite, nonzero values, as log intensities x of the input (the first three
-// found to the ulp from (float) exp((double) x)):
-// - above kLargestLogIntensity the working value exp(x) is +Inf;
-// - from kSquareOverflowLog on exp(x) is 2^64 or more, and its square, which
-//   the reference statistic and the gradient take, overflows;
-// - at or below kSquareUnderflowLog exp(x) is 2^-75 or less, and its square
-//   is 0, which the gradient divides by;
-// - neighbours whose log intensities lie kSpreadLog or more apart have a
-//   ratio of 2^62 or more, and the gradient and the squared Laplacian of a
-//   pixel with four such differences overflow.
-constexpr float kLargestLogIntensity = 0x1.62e42ep+6f;  // 88.72283
-constexpr float kSquareOverflowLog = 0x1.62e43p+5f;     // 44.36142
-constexpr float kSquareUnderflowLog = -0x1.9fe36ap+5f;  // -51.98604
-constexpr float kSpreadLog = 0x1.57cd0ep+5f;            // 42.97512, log(2^62) rounded
-
 // Steps outside 0 < lambda <= 1 give results a user rarely wants.
 void warn_of_lambda(const FilterArguments& args) {
     const float lambda = args.params.lambda;
-    if (args.params.iterations <= 0 || args.rows == 0 || args.cols == 0) return;
+    if (args.params.iterations <= 0 || args.rows == 0 || args.cols == 0 || args.pages == 0) return;
     const NumberText value = number_text(args.lambda_argument);
     if (lambda != lambda)
         raise_warning("TARV_c:lambda",
@@ -159,152 +150,120 @@ void warn_of_lambda(const FilterArguments& args) {
                       kLambda + 1, kArgumentNames[kLambda], value.text);
 }
 
-// What the input holds that the filter's arithmetic cannot carry.
-struct InputSurvey {
-    uint32_t exp_overflow = 0;     // above kLargestLogIntensity
-    uint32_t square_overflow = 0;  // kSquareOverflowLog and above (those above included)
-    uint32_t square_underflow = 0;
-    uint32_t minus_infinite = 0;
-    uint32_t nan_or_infinite = 0;  // NaN or +Inf
-    float largest = -__builtin_inff();  // of the finite pixels
-    float smallest = __builtin_inff();
-    float widest_step = 0.0f;  // between finite neighbours
-};
-
-InputSurvey survey_input(const float* source, uint32_t rows, uint32_t cols) {
-    InputSurvey survey;
-    const auto finite = [](float x) { return x - x == 0.0f; };
-    for (uint32_t j = 0; j < cols; ++j) {
-        for (uint32_t i = 0; i < rows; ++i) {
-            const uint32_t k = i + rows * j;
-            const float x = source[k];
-            if (!finite(x)) {
-                if (x == -__builtin_inff()) ++survey.minus_infinite;
-                else ++survey.nan_or_infinite;
-                continue;
-            }
-            survey.exp_overflow += x > kLargestLogIntensity;
-            survey.square_overflow += x >= kSquareOverflowLog;
-            survey.square_underflow += x <= kSquareUnderflowLog;
-            if (x > survey.largest) survey.largest = x;
-            if (x < survey.smallest) survey.smallest = x;
-            const float neighbours[2] = {i + 1 < rows ? source[k + 1] : x,
-                                         j + 1 < cols ? source[k + rows] : x};
-            for (float neighbour : neighbours) {
-                const float step = neighbour > x ? neighbour - x : x - neighbour;
-                if (finite(neighbour) && step > survey.widest_step) survey.widest_step = step;
-            }
-        }
-    }
-    return survey;
-}
-
-// Why a reference region gives no usable statistic, or null if it may.
-const char* unusable_region(const FilterArguments& args) {
-    const ReferenceRegion& region = args.params.region;
-    if (region.first_row > region.last_row || region.first_col > region.last_col)
-        return "the reference region is empty (its first row or column lies after its last)";
-    if (region.count == 1)
-        return "the reference region is a single pixel, whose variance is 0";
-    const float first = args.source[region.first_row + args.rows * region.first_col];
-    for (uint32_t j = region.first_col; j <= region.last_col; ++j)
-        for (uint32_t i = region.first_row; i <= region.last_row; ++i)
-            if (!(args.source[i + args.rows * j] == first)) return nullptr;
-    return "the reference region is flat (every pixel the same), so its variance is 0";
-}
-
 // A result that holds NaN, or an input the filter cannot exponentiate to a
 // finite value, gets one warning that says how many pixels, why and what to
-// do: the first cause that applies, input values before the reference
-// region, the region before lambda. The result stays as the arithmetic
-// defines it.
+// do (filter_diagnosis.h finds the cause). The result stays as the
+// arithmetic defines it.
 void warn_of_non_finite(const FilterArguments& args, const float* result) {
-    const uint32_t pixels = args.rows * args.cols;
-    uint32_t nan_results = 0;
-    for (uint32_t k = 0; k < pixels; ++k) nan_results += result[k] != result[k];
-    const InputSurvey in = survey_input(args.source, args.rows, args.cols);
-    if (in.exp_overflow == 0 && nan_results == 0) return;
-
+    const FilterDiagnosis d =
+        diagnose_filter(args.source, result, args.rows, args.cols, args.pages, args.params);
     const char* const id = "TARV_c:nonFinite";  // for the message's way to turn it off
-    const float lambda = args.params.lambda;
-    const char* region = nullptr;
-    if (in.exp_overflow != 0)
-        raise_warning("TARV_c:nonFinite",
-                      "%u of %u input pixels are above 88.72, where the exponential the filter "
-                      "takes overflows single precision, and %u result pixels are NaN: the image "
-                      "looks like intensities rather than log intensities. Pass "
-                      "single(log(1 + double(img))) instead. (warning('off', '%s') turns this "
-                      "warning off.)",
-                      in.exp_overflow, pixels, nan_results, id);
-    else if (in.minus_infinite != 0)
-        raise_warning("TARV_c:nonFinite",
-                      "%u of %u input pixels are -Inf, the logarithm of a zero intensity, and "
-                      "%u result pixels are NaN (NaN spreads from such a pixel with every "
-                      "iteration, and one in the reference region makes every pixel NaN). Take "
-                      "the logarithm of 1 + the intensities: single(log(1 + double(img))). "
-                      "(warning('off', '%s') turns this warning off.)",
-                      in.minus_infinite, pixels, nan_results, id);
-    else if (in.nan_or_infinite != 0)
-        raise_warning("TARV_c:nonFinite",
-                      "%u of %u input pixels are NaN or Inf, and %u result pixels are NaN "
-                      "(NaN spreads from such a pixel with every iteration, and one in the "
-                      "reference region makes every pixel NaN). Replace them before filtering. "
-                      "(warning('off', '%s') turns this warning off.)",
-                      in.nan_or_infinite, pixels, nan_results, id);
-    else if (in.square_overflow != 0)
-        raise_warning("TARV_c:nonFinite",
-                      "%u of %u input pixels are 44.36 or above (the largest is %s), and %u "
-                      "result pixels are NaN: the filter squares the exponential of each pixel, "
-                      "which overflows single precision from exp(44.36) = 2^64 on. The image "
-                      "looks like intensities rather than natural-log intensities: pass "
-                      "single(log(1 + double(img))) instead (for decibels D: single(D * log(10) "
-                      "/ 10)). (warning('off', '%s') turns this warning off.)",
-                      in.square_overflow, pixels, number_text(in.largest).text, nan_results, id);
-    else if (in.square_underflow != 0)
-        raise_warning("TARV_c:nonFinite",
-                      "%u of %u input pixels are -51.99 or below (the smallest is %s), and %u "
-                      "result pixels are NaN: the filter squares the exponential of each pixel, "
-                      "which is 0 in single precision from exp(-51.99) = 2^-75 down. Shift the "
-                      "log image by a constant c, which only scales the intensities: "
-                      "TARV_c(img + c, ...) - c, with img + c above -51.99. (warning('off', "
-                      "'%s') turns this warning off.)",
-                      in.square_underflow, pixels, number_text(in.smallest).text, nan_results,
-                      id);
-    else if (in.widest_step >= kSpreadLog)
-        raise_warning("TARV_c:nonFinite",
-                      "%u of %u result pixels are NaN: neighbouring input pixels differ by up to "
-                      "%s, and from 42.98 on (a ratio of intensities of 2^62) the squares the "
-                      "filter takes of their ratios overflow single precision. Natural-log "
-                      "intensities of a real image rarely span so much (log(1 + double(img)) "
-                      "of a 16-bit image spans 0 to 11.1): check the image, or clip outliers. "
-                      "(warning('off', '%s') turns this warning off.)",
-                      nan_results, pixels, number_text(in.widest_step).text, id);
-    else if ((region = unusable_region(args)) != nullptr)
-        raise_warning("TARV_c:nonFinite",
-                      "%u of %u result pixels are NaN, though every input pixel is a finite "
-                      "log intensity: %s. Choose the rows and columns of a homogeneous speckle "
-                      "area. (warning('off', '%s') turns this warning off.)",
-                      nan_results, pixels, region, id);
-    else if (lambda != lambda || lambda < 0.0f || lambda > 1.0f)
-        raise_warning("TARV_c:nonFinite",
-                      "%u of %u result pixels are NaN, though every input pixel is a finite "
-                      "log intensity: %s. Choose 0 < lambda <= 1. (warning('off', '%s') turns "
-                      "this warning off.)",
-                      nan_results, pixels,
-                      lambda != lambda ? "lambda is NaN"
-                      : lambda < 0.0f  ? "a negative lambda sharpened the image without bound "
-                                         "until its values overflowed"
-                                       : "a lambda above 1 drove pixels below 0",
-                      id);
-    else
-        raise_warning("TARV_c:nonFinite",
-                      "%u of %u result pixels are NaN, though every input pixel is a finite "
-                      "log intensity within -51.99 .. 44.36, neighbours differ by less than "
-                      "42.98, the reference region varies and 0 <= lambda <= 1: a working "
-                      "value left the range of single precision during the iterations. Fewer "
-                      "iterations or a smaller lambda may avoid it. (warning('off', '%s') turns "
-                      "this warning off.)",
-                      nan_results, pixels, id);
+    typedef unsigned long long Count;
+    const Count pixels = d.pixels, nan_results = d.nan_results, cause_pixels = d.cause_pixels;
+    const char* lambda_cause = "lambda is NaN";
+    switch (d.cause) {
+        case NanCause::kNone: return;
+        case NanCause::kExponentialOverflow:
+            raise_warning("TARV_c:nonFinite",
+                          "%llu of %llu input pixels are above 88.72, where the exponential the "
+                          "filter takes overflows single precision, and %llu result pixels are "
+                          "NaN: the image looks like intensities rather than log intensities. "
+                          "Pass single(log(1 + double(img))) instead. (warning('off', '%s') "
+                          "turns this warning off.)",
+                          cause_pixels, pixels, nan_results, id);
+            return;
+        case NanCause::kMinusInfinity:
+            raise_warning("TARV_c:nonFinite",
+                          "%llu of %llu input pixels are -Inf, the logarithm of a zero "
+                          "intensity, and %llu result pixels are NaN (NaN spreads from such a "
+                          "pixel with every iteration, and one in the reference region makes "
+                          "every pixel NaN). Take the logarithm of 1 + the intensities: "
+                          "single(log(1 + double(img))). (warning('off', '%s') turns this "
+                          "warning off.)",
+                          cause_pixels, pixels, nan_results, id);
+            return;
+        case NanCause::kNanOrInfinity:
+            raise_warning("TARV_c:nonFinite",
+                          "%llu of %llu input pixels are NaN or Inf, and %llu result pixels are "
+                          "NaN (NaN spreads from such a pixel with every iteration, and one in "
+                          "the reference region makes every pixel NaN). Replace them before "
+                          "filtering. (warning('off', '%s') turns this warning off.)",
+                          cause_pixels, pixels, nan_results, id);
+            return;
+        case NanCause::kSquareOverflow:
+            raise_warning("TARV_c:nonFinite",
+                          "%llu of %llu input pixels are 44.36 or above (the largest is %s), and "
+                          "%llu result pixels are NaN: the filter squares the exponential of "
+                          "each pixel, which overflows single precision from exp(44.36) = 2^64 "
+                          "on. The image looks like intensities rather than natural-log "
+                          "intensities: pass single(log(1 + double(img))) instead (for decibels "
+                          "D: single(D * log(10) / 10)). (warning('off', '%s') turns this "
+                          "warning off.)",
+                          cause_pixels, pixels, number_text(d.extreme).text, nan_results, id);
+            return;
+        case NanCause::kSquareUnderflow:
+            raise_warning("TARV_c:nonFinite",
+                          "%llu of %llu input pixels are -51.99 or below (the smallest is %s), "
+                          "and %llu result pixels are NaN: the filter squares the exponential of "
+                          "each pixel, which is 0 in single precision from exp(-51.99) = 2^-75 "
+                          "down. Shift the log image by a constant c, which only scales the "
+                          "intensities: TARV_c(img + c, ...) - c, with img + c above -51.99. "
+                          "(warning('off', '%s') turns this warning off.)",
+                          cause_pixels, pixels, number_text(d.extreme).text, nan_results, id);
+            return;
+        case NanCause::kNeighbourSpread:
+            raise_warning("TARV_c:nonFinite",
+                          "%llu of %llu result pixels are NaN: neighbouring input pixels differ "
+                          "by up to %s, and from 42.98 on (a ratio of intensities of 2^62) the "
+                          "squares the filter takes of their ratios overflow single precision. "
+                          "Natural-log intensities of a real image rarely span so much (log(1 + "
+                          "double(img)) of a 16-bit image spans 0 to 11.1): check the image, or "
+                          "clip outliers. (warning('off', '%s') turns this warning off.)",
+                          nan_results, pixels, number_text(d.extreme).text, id);
+            return;
+        case NanCause::kRegionEmpty:
+        case NanCause::kRegionSinglePixel:
+        case NanCause::kRegionFlat:
+            raise_warning("TARV_c:nonFinite",
+                          "%llu of %llu result pixels are NaN, though every input pixel is a "
+                          "finite log intensity: %s. Choose the rows and columns of a "
+                          "homogeneous speckle area. (warning('off', '%s') turns this warning "
+                          "off.)",
+                          nan_results, pixels,
+                          d.cause == NanCause::kRegionEmpty
+                              ? "the reference region is empty (its first row or column lies "
+                                "after its last)"
+                          : d.cause == NanCause::kRegionSinglePixel
+                              ? "the reference region is a single pixel, whose variance is 0"
+                              : "the reference region is flat (every pixel the same), so its "
+                                "variance is 0",
+                          id);
+            return;
+        case NanCause::kLambdaNegative:
+            lambda_cause = "a negative lambda sharpened the image without bound until its "
+                           "values overflowed";
+            [[fallthrough]];
+        case NanCause::kLambdaAboveOne:
+            if (d.cause == NanCause::kLambdaAboveOne) lambda_cause = "a lambda above 1 drove pixels below 0";
+            [[fallthrough]];
+        case NanCause::kLambdaNaN:
+            raise_warning("TARV_c:nonFinite",
+                          "%llu of %llu result pixels are NaN, though every input pixel is a "
+                          "finite log intensity: %s. Choose 0 < lambda <= 1. (warning('off', "
+                          "'%s') turns this warning off.)",
+                          nan_results, pixels, lambda_cause, id);
+            return;
+        case NanCause::kWorkingRange:
+            raise_warning("TARV_c:nonFinite",
+                          "%llu of %llu result pixels are NaN, though every input pixel is a "
+                          "finite log intensity within -51.99 .. 44.36, neighbours differ by "
+                          "less than 42.98, the reference region varies and 0 <= lambda <= 1: a "
+                          "working value left the range of single precision during the "
+                          "iterations. Fewer iterations or a smaller lambda may avoid it. "
+                          "(warning('off', '%s') turns this warning off.)",
+                          nan_results, pixels, id);
+            return;
+    }
 }
 
 // The filter's memory comes from the host's allocator: a host that leaves
@@ -328,12 +287,21 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
     // Every host array the call needs exists before its first scratch
     // block: a host whose creation functions raise an error when out of
     // memory then leaves nothing of ours behind.
-    plhs[0] = mxCreateNumericMatrix(static_cast<int>(args.rows), static_cast<int>(args.cols),
-                                    mxSINGLE_CLASS, mxREAL);
-    if (plhs[0] == nullptr)
-        raise_error("TARV_c:outOfMemory", "out of memory for the %u x %u result", args.rows,
-                    args.cols);
-    if (args.rows == 0 || args.cols == 0) return;
+    if (args.volume) {
+        const int32_t dims[3] = {static_cast<int32_t>(args.rows), static_cast<int32_t>(args.cols),
+                                 static_cast<int32_t>(args.pages)};
+        plhs[0] = host_create_numeric_volume(dims, mxSINGLE_CLASS);
+        if (plhs[0] == nullptr)
+            raise_error("TARV_c:outOfMemory", "out of memory for the %u x %u x %u result",
+                        args.rows, args.cols, args.pages);
+    } else {
+        plhs[0] = mxCreateNumericMatrix(static_cast<int>(args.rows), static_cast<int>(args.cols),
+                                        mxSINGLE_CLASS, mxREAL);
+        if (plhs[0] == nullptr)
+            raise_error("TARV_c:outOfMemory", "out of memory for the %u x %u result", args.rows,
+                        args.cols);
+    }
+    if (args.rows == 0 || args.cols == 0 || args.pages == 0) return;
     ProgressBar bar{};
     if (args.show_progress && !create_bar(&bar)) {
         close_bar(&bar);
@@ -350,7 +318,8 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
     float* work = host_single_data(plhs[0]);
     FilterFindings findings{};
     const CoreEnd end =
-        tarv_filter(args.source, work, args.rows, args.cols, 1, args.params, options, &findings);
+        tarv_filter(args.source, work, args.rows, args.cols, args.pages, args.params, options,
+                    &findings);
 
     close_bar(&bar);
     if (end != CoreEnd::kCompleted) {

@@ -140,7 +140,7 @@ MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxAr
     const double* image = read_arrays(copies, &args.params);
 
     const int32_t dims[3] = {args.params.top_count, args.params.bottom_count, args.cols};
-    plhs[0] = host_create_double_volume(dims);
+    plhs[0] = host_create_numeric_volume(dims, mxDOUBLE_CLASS);
     if (plhs[0] == nullptr)
         raise_error("bandscore:outOfMemory", "out of memory for the %d x %d x %d result",
                     dims[0], dims[1], dims[2]);

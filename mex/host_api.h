@@ -48,13 +48,13 @@ inline int host_dimension_count(const mxArray* array) {
     return static_cast<int>(mxGetNumberOfDimensions(array));
 }
 
-// A new real double array of dims[0] x dims[1] x dims[2]; each extent is
-// below 2^31.
-inline mxArray* host_create_double_volume(const int32_t dims[3]) {
+// A new real array of class `class_id` and dims[0] x dims[1] x dims[2];
+// each extent is below 2^31.
+inline mxArray* host_create_numeric_volume(const int32_t dims[3], mxClassID class_id) {
     const host_dimension_t host_dims[3] = {static_cast<host_dimension_t>(dims[0]),
                                            static_cast<host_dimension_t>(dims[1]),
                                            static_cast<host_dimension_t>(dims[2])};
-    return mxCreateNumericArray(3, host_dims, mxDOUBLE_CLASS, mxREAL);
+    return mxCreateNumericArray(3, host_dims, class_id, mxREAL);
 }
 
 // Raises a host error with a ready-made message; never returns. The host

@@ -149,8 +149,9 @@ std::set<std::string> with_checks(std::set<std::string> operations) {
 }
 
 const std::set<std::string> kFilterOperations = with_checks(
-    {"mxCreateNumericMatrix_700", "mxCreateDoubleMatrix_700", "mxGetPr", "mxGetScalar", "mxGetM",
-     "mxGetN", "mxCreateString", "mexCallMATLABWithTrap", "mxDestroyArray", "mxMalloc", "mxFree",
+    {"mxCreateNumericMatrix_700", "mxCreateDoubleMatrix_700", "mxGetPr", "mxGetScalar",
+     "mxCreateNumericArray_700", "mxCreateString", "mexCallMATLABWithTrap", "mxDestroyArray",
+     "mxMalloc", "mxFree",
      "mexWarnMsgIdAndTxt", "mexMakeArrayPersistent", "mexAtExit"});
 const std::set<std::string> kScorerOperations = with_checks(
     {"mxDuplicateArray", "mxGetPr", "mxCreateNumericArray_700", "mxDestroyArray"});

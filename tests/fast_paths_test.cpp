@@ -299,6 +299,74 @@ TEST_P(FilterPathTest, AnyIntervalOfTheInterruptCheckIsKept) {
     }
 }
 
+// A volume's pages side by side or one at a time, as the team and the
+// page count decide: each page has the bits of the plain loops on that page
+// alone, the progress steps run 0 .. steps - 1 in order on the calling
+// thread, and the interrupt check is asked between them.
+TEST_P(FilterPathTest, EveryPageOfAVolumeHasTheBitsOfItsOwnCall) {
+    struct Shape {
+        uint32_t rows, cols, pages;
+    };
+    const Shape shapes[] = {{20, 16, 1}, {20, 16, 2}, {9, 1, 5}, {1, 7, 4}, {33, 40, 7}};
+    for (const Shape& shape : shapes) {
+        const size_t plane = static_cast<size_t>(shape.rows) * shape.cols;
+        const FilterSettings params{middle_region(shape.rows, shape.cols), 4, 0.2f};
+        const std::vector<float> volume =
+            log_image(shape.rows, shape.cols * shape.pages, shape.pages, Values::kSpecial);
+        std::vector<float> expected;
+        for (uint32_t page = 0; page < shape.pages; ++page) {
+            const std::vector<float> one(volume.begin() + plane * page,
+                                         volume.begin() + plane * (page + 1));
+            const std::vector<float> filtered = filter_result(one, shape.rows, shape.cols, params);
+            expected.insert(expected.end(), filtered.begin(), filtered.end());
+        }
+        for (const PathChoice& choice : choices_for(GetParam())) {
+            const std::string where = std::to_string(shape.rows) + "x" + std::to_string(shape.cols) +
+                                      "x" + std::to_string(shape.pages) + ", " + describe(choice);
+            struct Seen {
+                std::vector<std::pair<int32_t, int32_t>> steps;
+                size_t questions = 0;
+                bool off_thread = false;
+                pthread_t caller = pthread_self();
+            } seen;
+            FilterOptions options = filter_options_for(choice);
+            options.progress = {nullptr,
+                                [](void* context, int32_t step, int32_t steps) {
+                                    auto* seen = static_cast<Seen*>(context);
+                                    seen->steps.push_back({step, steps});
+                                    seen->off_thread |= !pthread_equal(pthread_self(), seen->caller);
+                                    return true;
+                                },
+                                &seen};
+            options.core.interrupt = {[](void* context) {
+                                          auto* seen = static_cast<Seen*>(context);
+                                          ++seen->questions;
+                                          seen->off_thread |=
+                                              !pthread_equal(pthread_self(), seen->caller);
+                                          return false;
+                                      },
+                                      &seen, 1};
+            std::vector<float> result(volume.size(), -7.0f);
+            ASSERT_EQ(tarv_filter(volume.data(), result.data(), shape.rows, shape.cols, shape.pages,
+                                  params, options, nullptr),
+                      CoreEnd::kCompleted)
+                << where;
+            EXPECT_TRUE(planes_match(expected, result, shape.rows)) << where;
+            ASSERT_FALSE(seen.steps.empty()) << where;
+            const int32_t steps = seen.steps.front().second;
+            // An iteration of the pages side by side, or of each page alone.
+            EXPECT_TRUE(steps % 4 == 0 && steps >= 4 &&
+                        steps <= 4 * static_cast<int32_t>(shape.pages))
+                << where << ": " << steps << " steps";
+            for (size_t k = 0; k < seen.steps.size(); ++k)
+                EXPECT_EQ(seen.steps[k], std::make_pair(static_cast<int32_t>(k), steps)) << where;
+            EXPECT_EQ(seen.steps.size(), static_cast<size_t>(steps)) << where;
+            EXPECT_EQ(seen.questions, static_cast<size_t>(steps - 1)) << where;
+            EXPECT_FALSE(seen.off_thread) << where;
+        }
+    }
+}
+
 // The calling thread's floating-point environment: rounding direction, and
 // the processor's flush-to-zero control (MXCSR's flush-to-zero and
 // denormals-are-zero bits on x86-64, FPCR's FZ bit on AArch64).

@@ -13,6 +13,7 @@
 #include "bits.h"
 #include "diffusion_oracle.h"
 #include "core_support.h"
+#include "filter_diagnosis.h"
 #include "kernel.h"
 #include "plugin_support.h"
 
@@ -286,7 +287,7 @@ TEST(FilterWarningTest, ThresholdsLieWhereTheArithmeticChanges) {
         volatile float w = working(x);
         return w * w;
     };
-    const float square_overflow = 0x1.62e43p+5f, square_underflow = -0x1.9fe36ap+5f;
+    const float square_overflow = kSquareOverflowLog, square_underflow = kSquareUnderflowLog;
     EXPECT_TRUE(std::isinf(square(square_overflow)));
     EXPECT_TRUE(std::isfinite(square(std::nextafter(square_overflow, 0.0f))));
     EXPECT_EQ(square(square_underflow), 0.0f);
@@ -296,7 +297,7 @@ TEST(FilterWarningTest, ThresholdsLieWhereTheArithmeticChanges) {
 // The largest log intensity whose exponential is finite: one more ulp gives
 // +Inf, and the warning counts exactly the pixels above it.
 TEST(FilterWarningTest, CountsThePixelsWhoseExponentialOverflows) {
-    const float largest = 0x1.62e42ep+6f;
+    const float largest = kLargestLogIntensity;
     ASSERT_TRUE(std::isfinite(static_cast<float>(std::exp(static_cast<double>(largest)))));
     ASSERT_TRUE(std::isinf(static_cast<float>(std::exp(static_cast<double>(std::nextafter(largest, 100.0f))))));
     std::vector<float> source(6, 1.0f);
@@ -308,6 +309,59 @@ TEST(FilterWarningTest, CountsThePixelsWhoseExponentialOverflows) {
     ASSERT_TRUE(outcome.call.ok);
     ASSERT_EQ(outcome.call.warnings.size(), 1u);
     EXPECT_EQ(outcome.call.warnings[0].second.rfind("2 of 6 input pixels are above 88.72", 0), 0u)
+        << outcome.call.warnings[0].second;
+}
+
+// --- volumes ------------------------------------------------------------------------
+
+mxArray* make_volume(size_t rows, size_t cols, size_t pages, const std::vector<float>& values) {
+    mxArray* volume = make_array(mxSINGLE_CLASS, {rows, cols, pages});
+    std::copy(values.begin(), values.end(), static_cast<float*>(mxGetData(volume)));
+    return volume;
+}
+
+// Each page of an M x N x P image is filtered as a call on that page alone
+// would filter it; the bar opens once and reaches 1.
+TEST(FilterVolumeTest, EveryPageHasTheBitsOfATwoDimensionalCall) {
+    const size_t rows = 13, cols = 11, pages = 3, plane = rows * cols;
+    const std::vector<float> source = random_image(rows, cols * pages, 47);
+    const Scalars scalars{4, 0.2, 2, 9, 3, 8, 1};
+    RecordedProgress progress;
+    Inputs inputs = filter_inputs(make_volume(rows, cols, pages, source), scalars);
+    Outcome outcome = run_filter(inputs);
+    ASSERT_TRUE(outcome.call.ok) << outcome.call.error_id << ": " << outcome.call.error_message;
+    EXPECT_EQ(testhost::dimensions(outcome.call.result), (std::vector<size_t>{rows, cols, pages}));
+    const std::vector<float> result = testhost::single_values(outcome.call.result);
+    const auto& calls = progress.calls();
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(calls.front().name, "waitbar");
+    EXPECT_EQ(calls[calls.size() - 2].first_values[0], 1.0) << "the bar ends at 1";
+    EXPECT_EQ(calls.back().name, "close");
+    for (size_t page = 0; page < pages; ++page) {
+        const std::vector<float> one(source.begin() + plane * page, source.begin() + plane * (page + 1));
+        Inputs alone = filter_inputs(make_single(rows, cols, one), {4, 0.2, 2, 9, 3, 8, 0});
+        Outcome expected = run_filter(alone);
+        ASSERT_TRUE(expected.call.ok);
+        EXPECT_TRUE(planes_match(testhost::single_values(expected.call.result),
+                                 std::vector<float>(result.begin() + plane * page,
+                                                    result.begin() + plane * (page + 1)),
+                                 rows))
+            << "page " << page + 1;
+    }
+}
+
+// One warning for the whole volume, counting its pixels, with the cause of
+// the page that holds it.
+TEST(FilterVolumeTest, APageOfNaNWarnsOnceForTheVolume) {
+    const size_t rows = 10, cols = 8, pages = 4;
+    std::vector<float> source = random_image(rows, cols * pages, 48);
+    source[rows * cols * 2 + 5] = -kInf;
+    Inputs inputs = filter_inputs(make_volume(rows, cols, pages, source), {3, 0.2, 1, 6, 1, 6, 0});
+    Outcome outcome = run_filter(inputs);
+    ASSERT_TRUE(outcome.call.ok);
+    ASSERT_EQ(outcome.call.warnings.size(), 1u);
+    EXPECT_EQ(outcome.call.warnings[0].first, "TARV_c:nonFinite");
+    EXPECT_EQ(outcome.call.warnings[0].second.rfind("1 of 320 input pixels are -Inf", 0), 0u)
         << outcome.call.warnings[0].second;
 }
 
@@ -467,9 +521,10 @@ const InvalidCase kInvalidCases[] = {
          const size_t dims[2] = {size_t{1} << 16, size_t{1} << 15};
          replace(in, 0, standin_create_shape_only(mxSINGLE_CLASS, 2, dims));
      }},
-    {"volume", "TARV_c:imageDimensions", "argument 1 (image) must be a matrix, was an array of 3 "
-     "dimensions; filter a volume V page by page", array_of(0, mxSINGLE_CLASS, {10, 12, 3})},
-    {"huge_image_3d", "TARV_c:imageDimensions", "argument 1",
+    {"four_dimensions", "TARV_c:imageDimensions", "argument 1 (image) must be a matrix or a volume "
+     "of pages (rows x columns x pages), was 10x12x3x2", array_of(0, mxSINGLE_CLASS, {10, 12, 3, 2})},
+    {"huge_volume", "TARV_c:imageSize", "argument 1 (image) must have fewer than 2^31 elements, was "
+     "4096x4096x256",
      [](Inputs& in, int&) {
          const size_t dims[3] = {size_t{1} << 12, size_t{1} << 12, size_t{1} << 8};
          replace(in, 0, standin_create_shape_only(mxSINGLE_CLASS, 3, dims));
