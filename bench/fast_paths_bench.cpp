@@ -104,7 +104,7 @@ enum class FilterRunKind {
     kLibraryExp,      // kWhole with the C library's exp in the fast path
 };
 
-bool no_op_progress(void*, int32_t, int32_t) { return true; }
+bool no_op_progress(void*, int64_t, int64_t) { return true; }
 
 // What a host without an interrupt pending answers.
 bool never_interrupted(void*) { return false; }

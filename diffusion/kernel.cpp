@@ -180,8 +180,7 @@ CoreEnd filter_plain(const float* source, float* result, uint32_t rows, uint32_t
     InterruptPoll poll(options.core.interrupt, kPixelsBetweenChecks);
     for (uint32_t page = 0; page < pages; ++page) {
         if (page > 0 && poll.after(0)) return CoreEnd::kInterrupted;
-        const PageSteps steps{progress, static_cast<int32_t>(page) * iterations,
-                              static_cast<int32_t>(pages) * iterations};
+        const PageSteps steps{progress, int64_t{page} * iterations, int64_t{pages} * iterations};
         const CoreEnd end = diffuse_reference(source + plane * page, result + plane * page, rows,
                                               cols, tables, scratch, settings, steps, &poll,
                                               findings);

@@ -37,8 +37,8 @@ void build_neighbour_tables(uint32_t rows, uint32_t cols, const NeighbourTables&
 // Where a page's iterations stand among the steps a progress step is told.
 struct PageSteps {
     ProgressStep progress;
-    int32_t first;  // the step of the page's first iteration
-    int32_t steps;  // of the whole call
+    int64_t first;  // the step of the page's first iteration
+    int64_t steps;  // of the whole call
 };
 
 // The plain loops on one image: exponentiate `source` into `work` with the

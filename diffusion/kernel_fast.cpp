@@ -13,10 +13,11 @@
 // border rows go through the same formula one pixel at a time.
 //
 // A call runs on a worker team (worker_team.h) in one of two ways:
-// - pages side by side: each share takes whole pages and sweeps every
-//   column of each itself, so a phase is one iteration of every page and
-//   the pages need no exchange; for volumes of at least as many pages as
-//   threads;
+// - pages side by side: each share takes a block of pages and sweeps every
+//   column of each itself, so the pages need no exchange; a phase runs a
+//   stretch of iterations of one page of every block, so that the page
+//   stays in the processor's caches from one iteration to the next; for
+//   volumes of at least as many pages as threads;
 // - one page at a time: the page is split into contiguous blocks of
 //   columns, one a share. Before a sweep each block copies the old columns
 //   it needs from its neighbours' blocks (the halo), then every block is
@@ -247,8 +248,10 @@ struct FilterCall {
     float* scratch;       // kColumnsPerShare columns of `rows` floats a share
     int32_t shares;
     bool library_exponential;
-    uint32_t first_page;  // pages side by side: first_page + share * pages_per_share ...
-    uint32_t pages_per_share;
+    uint32_t pages_per_share;  // pages side by side: share s takes s * pages_per_share ...
+    uint32_t page_in_block;    // the page of each block of this phase
+    int32_t first_iteration;   // and its iterations first .. end - 1
+    int32_t end_iteration;
     uint32_t page;        // one page at a time: the page
     float q0;             // and the q0 of its current iteration
     bool infinite[kMostThreads];  // what each share found
@@ -258,9 +261,7 @@ struct FilterCall {
 // The phases of a team. Side by side, each share takes its pages through
 // a phase; one page at a time, the shares split the page.
 enum FilterPhase : int32_t {
-    kPagesExponentiate,
-    kPagesIterate,
-    kPagesLogarithm,
+    kPagesRun,
     kExponentiate,
     kCopyHalos,
     kSweep,
@@ -329,27 +330,27 @@ ALWAYS_INLINE void sweep(float* work, uint32_t rows, uint32_t cols, uint32_t fir
     }
 }
 
-// Pages side by side: every share's pages through `phase`.
+// Pages side by side: iterations first .. end - 1 of the block's page of
+// this phase, exponentiated before the first and taken to logarithms after
+// the last.
 template <int W>
-ALWAYS_INLINE void pages_share(FilterCall& call, int32_t phase, int32_t part) {
+ALWAYS_INLINE void pages_share(FilterCall& call, int32_t part) {
     const uint32_t rows = call.rows, cols = call.cols, pixels = rows * cols;
-    const uint32_t first = call.first_page + static_cast<uint32_t>(part) * call.pages_per_share;
-    for (uint32_t page = first; page < first + call.pages_per_share; ++page) {
-        float* work = call.result + page_offset(call, page);
-        if (phase == kPagesExponentiate) {
-            call.infinite[part] |= exponentiate<W>(call, call.source + page_offset(call, page),
-                                                   work, 0, pixels);
-        } else if (phase == kPagesLogarithm) {
-            call.nan[part] |= take_logarithms(work, 0, pixels);
-        } else {
-            const float q0 = reference_q0(work, rows, call.settings.region);
-            float* prev = scratch_column(call, part, 0);
-            copy_column<W>(work, rows, prev);
-            sweep<W>(work, rows, cols, 0, cols, q0, call.settings.lambda, prev,
-                     scratch_column(call, part, 1), scratch_column(call, part, 2),
-                     scratch_column(call, part, 3), nullptr, nullptr);
-        }
+    const uint32_t page = static_cast<uint32_t>(part) * call.pages_per_share + call.page_in_block;
+    float* work = call.result + page_offset(call, page);
+    if (call.first_iteration == 0)
+        call.infinite[part] |=
+            exponentiate<W>(call, call.source + page_offset(call, page), work, 0, pixels);
+    float* prev = scratch_column(call, part, 0);
+    for (int32_t iteration = call.first_iteration; iteration < call.end_iteration; ++iteration) {
+        const float q0 = reference_q0(work, rows, call.settings.region);
+        copy_column<W>(work, rows, prev);
+        sweep<W>(work, rows, cols, 0, cols, q0, call.settings.lambda, prev,
+                 scratch_column(call, part, 1), scratch_column(call, part, 2),
+                 scratch_column(call, part, 3), nullptr, nullptr);
     }
+    if (call.end_iteration == call.settings.iterations)
+        call.nan[part] |= take_logarithms(work, 0, pixels);
 }
 
 // One page at a time: share `part` of `phase`, a range of pixels for the
@@ -393,8 +394,8 @@ struct FilterKernel {
     static ALWAYS_INLINE void run(void* context, int32_t phase, int32_t part) {
         constexpr int W = kVectorBytes / static_cast<int>(sizeof(float));
         FilterCall& call = *static_cast<FilterCall*>(context);
-        if (phase <= kPagesLogarithm)
-            pages_share<W>(call, phase, part);
+        if (phase == kPagesRun)
+            pages_share<W>(call, part);
         else
             page_share<W>(call, phase, part);
     }
@@ -449,12 +450,12 @@ FilterPlan plan_fast(CpuPath path, int32_t requested, uint32_t rows, uint32_t co
 struct CallSteps {
     const ProgressStep& progress;
     InterruptPoll poll;
-    int32_t done;
-    int32_t total;
+    int64_t done;
+    int64_t total;
 
-    // After an iteration of `pixels` pixel-iterations, the `team`'s members
+    // After a step of `pixels` pixel-iterations, the `team`'s members
     // stopped first if the progress step runs; no question after the last.
-    CoreEnd after_iteration(WorkerTeam& team, uint64_t pixels) {
+    CoreEnd after_phase(WorkerTeam& team, uint64_t pixels) {
         if (progress.advance != nullptr) {
             team.stop();
             if (!progress.advance(progress.context, done, total)) return CoreEnd::kCancelled;
@@ -465,20 +466,36 @@ struct CallSteps {
     }
 };
 
+// Iterations of a page in one phase side by side: about a sixteenth of a
+// second's work of a thread between two questions of the interrupt check.
+int32_t iterations_a_phase(uint64_t page_pixels) {
+    const uint64_t stretch = (kPixelsBetweenChecks << 2) / (page_pixels > 0 ? page_pixels : 1);
+    return stretch < 1 ? 1 : stretch > INT32_MAX ? INT32_MAX : static_cast<int32_t>(stretch);
+}
+
 CoreEnd filter_side_by_side(FilterCall& call, const FilterPlan& plan, CallSteps& steps) {
     WorkerTeam team(plan.threads, {plan.side_shares, ShareRunners<FilterKernel>::for_path(plan.path),
                                    &call});
     call.shares = plan.side_shares;
-    call.first_page = 0;
     call.pages_per_share = plan.side_pages / static_cast<uint32_t>(plan.side_shares);
-    team.run(kPagesExponentiate);
-    for (int32_t iteration = 0; iteration < call.settings.iterations; ++iteration) {
-        team.run(kPagesIterate);
-        const CoreEnd end = steps.after_iteration(team, static_cast<uint64_t>(call.rows) * call.cols *
-                                                            plan.side_pages);
-        if (end != CoreEnd::kCompleted) return end;
+    const uint64_t page_pixels = static_cast<uint64_t>(call.rows) * call.cols;
+    const int32_t iterations = call.settings.iterations, stretch = iterations_a_phase(page_pixels);
+    for (call.page_in_block = 0; call.page_in_block < call.pages_per_share; ++call.page_in_block) {
+        call.first_iteration = 0;
+        do {
+            call.end_iteration = iterations - call.first_iteration > stretch
+                                     ? call.first_iteration + stretch
+                                     : iterations;
+            team.run(kPagesRun);
+            if (iterations > 0) {
+                const CoreEnd end = steps.after_phase(
+                    team, page_pixels * static_cast<uint64_t>(plan.side_shares) *
+                              static_cast<uint64_t>(call.end_iteration - call.first_iteration));
+                if (end != CoreEnd::kCompleted) return end;
+            }
+            call.first_iteration = call.end_iteration;
+        } while (call.first_iteration < iterations);
     }
-    team.run(kPagesLogarithm);
     return CoreEnd::kCompleted;
 }
 
@@ -490,7 +507,7 @@ CoreEnd filter_one_page(FilterCall& call, WorkerTeam& team, CallSteps& steps) {
         call.q0 = reference_q0(work, call.rows, call.settings.region);
         team.run(kCopyHalos);
         team.run(kSweep);
-        const CoreEnd end = steps.after_iteration(team, pixels);
+        const CoreEnd end = steps.after_phase(team, pixels);
         if (end != CoreEnd::kCompleted) return end;
     }
     team.run(kLogarithm);
@@ -520,9 +537,13 @@ CoreEnd filter_fast(const FilterPlan& plan, const float* source, float* result, 
     const int32_t iterations = settings.iterations > 0 ? settings.iterations : 0;
     call.settings.iterations = iterations;
     const bool side_by_side = plan.side_pages > 0;
+    const int64_t side_steps =
+        side_by_side && iterations > 0
+            ? (plan.side_pages / static_cast<uint32_t>(plan.side_shares)) *
+                  int64_t{(iterations - 1) / iterations_a_phase(uint64_t{rows} * cols) + 1}
+            : 0;
     CallSteps steps{progress, InterruptPoll(options.core.interrupt, kPixelsBetweenChecks), 0,
-                    iterations * ((side_by_side ? 1 : 0) +
-                                  static_cast<int32_t>(pages - plan.side_pages))};
+                    side_steps + int64_t{iterations} * (pages - plan.side_pages)};
     CoreEnd end = CoreEnd::kCompleted;
     if (side_by_side) end = filter_side_by_side(call, plan, steps);
     if (end == CoreEnd::kCompleted && plan.side_pages < pages) {

@@ -44,11 +44,12 @@ struct FilterSettings {
 // alive, so that it may call into a host that never returns from the call.
 // `begin`, where given, runs once the call's memory is in hand, before the
 // first pixel is touched; `advance` after every step of `steps`, step
-// 0 .. steps - 1 (for an image, step k is the end of iteration k). Either
-// returns false to stop the filter there.
+// 0 .. steps - 1 (for an image, step k is the end of iteration k; a
+// volume's steps are stretches of iterations of its pages). Either returns
+// false to stop the filter there.
 struct ProgressStep {
     bool (*begin)(void* context);
-    bool (*advance)(void* context, int32_t step, int32_t steps);
+    bool (*advance)(void* context, int64_t step, int64_t steps);
     void* context;
 };
 

@@ -274,7 +274,7 @@ void host_release(void*, void* block) { mxFree(block); }
 
 bool open_bar_step(void* bar) { return open_bar(static_cast<ProgressBar*>(bar)); }
 
-bool advance_bar_step(void* bar, int32_t step, int32_t steps) {
+bool advance_bar_step(void* bar, int64_t step, int64_t steps) {
     return advance_bar(static_cast<ProgressBar*>(bar), step, steps);
 }
 

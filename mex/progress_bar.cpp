@@ -64,7 +64,7 @@ bool open_bar(ProgressBar* progress) {
     return true;
 }
 
-bool advance_bar(ProgressBar* progress, int32_t step, int32_t steps) {
+bool advance_bar(ProgressBar* progress, int64_t step, int64_t steps) {
     // A single step would show 0/0; hosts reject a NaN fraction.
     *progress->value =
         steps == 1 ? 1.0 : static_cast<double>(step) / static_cast<double>(steps - 1);

@@ -29,7 +29,7 @@ bool open_bar(ProgressBar* progress);
 // Shows the end of step `step` (0-based) of `steps` (>= 1): step / (steps -
 // 1), and 1 for a single step. Returns false if "waitbar" failed, for
 // instance because its window was closed.
-bool advance_bar(ProgressBar* progress, int32_t step, int32_t steps);
+bool advance_bar(ProgressBar* progress, int64_t step, int64_t steps);
 
 // Closes the bar if it was opened (a failure to close is ignored: there is
 // nothing left to show) and destroys its host arrays.

@@ -21,7 +21,7 @@ struct KernelRun {
     uint32_t rows, cols;
     std::vector<int32_t> row_up, row_down, col_left, col_right;
     std::vector<float> d_up, d_down, d_left, d_right, coef, work;
-    std::vector<int32_t> progress_calls;
+    std::vector<int64_t> progress_calls;
     int32_t stop_after = -1;  // the progress step stops the filter after this iteration
 
     KernelRun(uint32_t m, uint32_t n)
@@ -32,7 +32,7 @@ struct KernelRun {
         return {row_up.data(), row_down.data(), col_left.data(), col_right.data()};
     }
 
-    static bool record(void* context, int32_t iteration, int32_t) {
+    static bool record(void* context, int64_t iteration, int64_t) {
         auto* run = static_cast<KernelRun*>(context);
         run->progress_calls.push_back(iteration);
         return iteration != run->stop_after;
@@ -261,7 +261,7 @@ TEST(KernelTest, ProgressStepRunsAfterEveryIteration) {
     const std::vector<float> source = random_image(4, 4, 15);
     KernelRun run(4, 4);
     ASSERT_TRUE(run.filter(source, {0, 3, 0, 3}, 5, 0.25f));
-    EXPECT_EQ(run.progress_calls, (std::vector<int32_t>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(run.progress_calls, (std::vector<int64_t>{0, 1, 2, 3, 4}));
 }
 
 TEST(KernelTest, ProgressStepCanStopTheFilter) {
@@ -269,7 +269,7 @@ TEST(KernelTest, ProgressStepCanStopTheFilter) {
     KernelRun run(4, 4);
     run.stop_after = 2;
     EXPECT_FALSE(run.filter(source, {0, 3, 0, 3}, 5, 0.25f));
-    EXPECT_EQ(run.progress_calls, (std::vector<int32_t>{0, 1, 2}));
+    EXPECT_EQ(run.progress_calls, (std::vector<int64_t>{0, 1, 2}));
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ TEST(TeamRaceTest, FilterGivesThePlainBitsAtEveryTeamSize) {
     std::vector<float> work(plane);
     const FilterSettings params{{3, 30, 5, 40, 28 * 36}, 5, 0.2f};
     const std::vector<float> expected = filter_result(source, rows, cols, params);
-    const ProgressStep bar{nullptr, [](void*, int32_t, int32_t) { return true; }, nullptr};
+    const ProgressStep bar{nullptr, [](void*, int64_t, int64_t) { return true; }, nullptr};
     for (CpuPath path : fast_paths())
         for (int32_t threads : kTeamSizes)
             for (const ProgressStep& step : {ProgressStep{}, bar}) {

@@ -408,7 +408,7 @@ TEST(FilterTeamTest, NoWorkerIsAliveDuringTheProgressStep) {
         std::vector<size_t> during;
     } seen{threads_in_process(), {}};
     const ProgressStep step{nullptr,
-                            [](void* c, int32_t, int32_t) {
+                            [](void* c, int64_t, int64_t) {
                                 auto* seen = static_cast<Seen*>(c);
                                 seen->during.push_back(threads_settled_at(seen->threads_before));
                                 return true;

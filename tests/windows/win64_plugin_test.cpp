@@ -50,7 +50,7 @@ std::vector<float> linux_values_before_logarithm(const Inputs& inputs) {
         const FilterCore* core;
         std::vector<float> before;
     } capture{&core, {}};
-    const auto step = [](void* context, int32_t iteration, int32_t) {
+    const auto step = [](void* context, int64_t iteration, int64_t) {
         auto* cap = static_cast<Capture*>(context);
         if (iteration == cap->core->params.iterations - 1) cap->before = cap->core->work;
         return true;
