@@ -17,8 +17,8 @@
 %   Arguments, by position (all real, full double arrays):
 %     1 TOP_OFFSET     scalar, row (0-based) of the first top candidate
 %     2 BOTTOM_OFFSET  scalar, row (0-based) of the first bottom candidate
-%     3 IMAGE          R-by-C matrix (of a 3-D array only the first plane
-%                      is used), fewer than 2^31 elements
+%     3 IMAGE          R-by-C matrix, fewer than 2^31 elements; pass the
+%                      result of TARV_c as double(out)
 %     4 SPAN_MEAN      C or more values: preferred span per column, rows
 %     5 SPAN_SD        C or more values: width of the preference, rows
 %     6 TOP_COUNT      scalar, 0 <= A < 2^31, truncated toward zero
@@ -48,8 +48,8 @@
 %     bandscore:emptyArgument  an empty scalar argument (1, 2, 6, 7, 8)
 %     bandscore:scalarSize     a scalar argument (1, 2, 6, 7, 8) of more than
 %                              one element
-%     bandscore:imageSize      IMAGE of 2^31 elements, rows or columns or more,
-%                              or without its first R-by-C plane (R-by-C-by-0)
+%     bandscore:imageDimensions IMAGE of more than two dimensions
+%     bandscore:imageSize      IMAGE of 2^31 elements, rows or columns or more
 %     bandscore:count          TOP_COUNT or BOTTOM_COUNT NaN, negative or >= 2^31
 %     bandscore:resultSize     A*B*C of 2^31 cells or more
 %     bandscore:columnCount    a per-column argument shorter than C
