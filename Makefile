@@ -81,8 +81,7 @@ demo-configure: setup-demo
 demo: demo-configure
 	cmake --build $(DEMO_BUILD) --target octave_plugins -j $(JOBS)
 	@octave-cli --norc --no-history --quiet --no-window-system \
-	  --path octave --path octave/demo --path $(DEMO_BUILD)/octave \
-	  --eval "headless_graphics (); tarv_demo ('$(abspath $(DEMO_PNG))');"
+	  --path octave/demo --path $(DEMO_BUILD)/octave --eval "tarv_demo ('$(abspath $(DEMO_PNG))');"
 
 # The Octave package tarball, for `pkg install`: the demo's set-up and build
 # are all it needs.
