@@ -129,15 +129,21 @@ string(APPEND listing "Contents.m\t${stage}/Contents.m\nREADME.txt\t${stage}/REA
 file(WRITE "${MATLAB_RELEASE_STAGE}/files.txt" "${listing}")
 
 # --- the zip -----------------------------------------------------------------------
-# Files in a fixed order, with a fixed time, and without the extra fields
-# that would record their owner and access times (zip -X), so that the zip
-# depends on their contents only. zip writes local times: in UTC here.
+# Files in a fixed order, with a fixed time, permissions of their kind
+# alone and without the extra fields that would record their owner and
+# access times (zip -X), so that the zip depends on their contents only.
+# zip writes local times: in UTC here.
 if(NOT MATLAB_RELEASE_ZIP_PROGRAM)
   message(FATAL_ERROR "The MATLAB download needs the zip program (tools/setup.sh release installs it)")
 endif()
 list(SORT paths)
 list(TRANSFORM paths PREPEND "${MATLAB_RELEASE_NAME}/")
 foreach(path IN LISTS paths)
+  set(permissions OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  if(path MATCHES "\\.(mex[a-z0-9]+|dll)$")
+    list(APPEND permissions OWNER_EXECUTE GROUP_EXECUTE WORLD_EXECUTE)
+  endif()
+  file(CHMOD "${MATLAB_RELEASE_STAGE}/${path}" PERMISSIONS ${permissions})
   execute_process(COMMAND touch -d "${MATLAB_RELEASE_DATE} 00:00:00 UTC" "${path}"
     WORKING_DIRECTORY "${MATLAB_RELEASE_STAGE}" COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
