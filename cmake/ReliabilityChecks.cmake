@@ -5,9 +5,10 @@
 #                       interface checks, which are about this build's files,
 #                       and the exponential's check over every float, which
 #                       is about arithmetic and would take minutes there
-#   fuzz.<plugin>       each fuzz target for MEX_FUZZ_SECONDS, starting from
-#                       the committed seeds; what it finds is kept in
-#                       fuzz/corpus/<plugin> of this build directory
+#   fuzz.<plugin>.<n>   each fuzz target for MEX_FUZZ_SECONDS in runs of
+#                       at most 20 seconds, starting from the committed
+#                       seeds; what it finds is kept in fuzz/corpus/<plugin>
+#                       of this build directory, where the next run starts
 #   valgrind.<program>  memcheck over the plug-in tests and the replay of the
 #                       fuzz inputs, with this build's plug-ins
 #   reproducible.<step> the release built again in another folder, whose
@@ -29,17 +30,32 @@ add_test(NAME sanitize.tests
           -P ${PROJECT_SOURCE_DIR}/cmake/RunSanitizedTests.cmake)
 set_tests_properties(sanitize.tests PROPERTIES ENVIRONMENT "${sanitizer_environment}" COST 900)
 
+# ctest reports a test only when it ends, so a long fuzz run would leave
+# `make test` silent; runs of 20 seconds, one after the other, each report.
+set(fuzz_run_seconds 20)
 foreach(plugin TARV_c bandscore)
   set(found ${CMAKE_BINARY_DIR}/fuzz/corpus/${plugin})
   set(artifacts ${CMAKE_BINARY_DIR}/fuzz/artifacts)
   file(MAKE_DIRECTORY ${found} ${artifacts})
-  add_test(NAME fuzz.${plugin}
-    COMMAND ${MEX_SANITIZE_DIR}/fuzz/fuzz_${plugin} -max_total_time=${MEX_FUZZ_SECONDS}
-            -timeout=10 -max_len=2048 -print_final_stats=1 -artifact_prefix=${artifacts}/${plugin}-
-            ${found} ${PROJECT_SOURCE_DIR}/fuzz/corpus/${plugin}
-            ${PROJECT_SOURCE_DIR}/fuzz/regressions/${plugin})
-  set_tests_properties(fuzz.${plugin} PROPERTIES ENVIRONMENT "${sanitizer_environment}"
-    COST 1000 TIMEOUT 600)
+  set(left ${MEX_FUZZ_SECONDS})
+  set(run 0)
+  set(previous)
+  while(left GREATER 0)
+    math(EXPR run "${run} + 1")
+    set(seconds ${fuzz_run_seconds})
+    if(left LESS seconds)
+      set(seconds ${left})
+    endif()
+    math(EXPR left "${left} - ${seconds}")
+    add_test(NAME fuzz.${plugin}.${run}
+      COMMAND ${MEX_SANITIZE_DIR}/fuzz/fuzz_${plugin} -max_total_time=${seconds}
+              -timeout=10 -max_len=2048 -print_final_stats=1
+              -artifact_prefix=${artifacts}/${plugin}- ${found}
+              ${PROJECT_SOURCE_DIR}/fuzz/corpus/${plugin} ${PROJECT_SOURCE_DIR}/fuzz/regressions/${plugin})
+    set_tests_properties(fuzz.${plugin}.${run} PROPERTIES ENVIRONMENT "${sanitizer_environment}"
+      COST 1000 TIMEOUT 300 RESOURCE_LOCK fuzz_${plugin} DEPENDS "${previous}")
+    set(previous fuzz.${plugin}.${run})
+  endwhile()
 endforeach()
 
 # Errors, and definitely or indirectly lost blocks, fail the run; blocks
