@@ -32,7 +32,9 @@ if(selected STREQUAL "")
 endif()
 
 message(STATUS "running ${count} tests of ${BUILD_DIR} less ${skipped} of ${SKIP}")
+# The JUnit file tells `make test` which of them were skipped, and why.
 execute_process(COMMAND ${CTEST} --output-on-failure -j 2 -I "0,0,0${selected}"
+    --output-junit Testing/junit.xml
   WORKING_DIRECTORY ${BUILD_DIR} RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "tests of ${BUILD_DIR} failed")

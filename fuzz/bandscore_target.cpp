@@ -81,8 +81,7 @@ std::vector<mxArray*> build_inputs(FuzzBytes& bytes, int nrhs) {
     const size_t rows = 1 + bytes.below(40);
     const size_t cols = 1 + bytes.below(6);
     const bool column_vectors = bytes.below(2) == 1;
-    // Planes of a 3-D image beyond the first are not read; 0 planes leave
-    // nothing to read.
+    // A 3-D image, of 2, 3 or 0 pages, is refused.
     static const size_t kPlanes[] = {1, 2, 3, 0};
     const ArrayForm image_form{mxDOUBLE_CLASS, false, false, {rows, cols, kPlanes[bytes.below(4)]}};
     const ArrayForm per_column_form{mxDOUBLE_CLASS, false, false,
@@ -162,13 +161,12 @@ bool valid_call(int nlhs, const std::vector<mxArray*>& inputs) {
         if (is_scalar_slot(slot) && mxGetNumberOfElements(inputs[slot]) != 1) return false;
     }
     const mxArray* image = inputs[kImage];
-    if (mxGetNumberOfElements(image) >= 0x80000000u) return false;
+    if (mxGetNumberOfDimensions(image) > 2 || mxGetNumberOfElements(image) >= 0x80000000u)
+        return false;
+    // R and C read as signed 32-bit entries.
     const int64_t rows = mxGetDimensions(image)[0];
     const int64_t cols = mxGetDimensions(image)[1];
-    // The image must hold its first R x C plane, R and C read as signed
-    // 32-bit entries.
-    if (rows < 0 || cols < 0 || mxGetNumberOfElements(image) < static_cast<size_t>(rows * cols))
-        return false;
+    if (rows < 0 || cols < 0) return false;
     const int64_t top_count = count_of(inputs[kTopCount]);
     const int64_t bottom_count = count_of(inputs[kBottomCount]);
     if (top_count < 0 || bottom_count < 0) return false;

@@ -54,15 +54,16 @@ TEST_F(BandscoreFindings, HugeCountsAreRefusedForAnyColumnCount) {
     }
 }
 
-// Images whose dimension vector names a first plane they do not hold: 5 x 2
-// x 0 elements, where admissible pairs were scored from absent data, and
-// 2^31 x 2 x 0, whose row count is negative as a 32-bit entry and overflowed
-// the arithmetic of the error message about rows outside the image.
-TEST_F(BandscoreFindings, ImageWithoutItsFirstPlaneIsRefused) {
+// Images of no pages: 5 x 2 x 0 elements, where admissible pairs were
+// scored from absent data, and 2^31 x 2 x 0, whose row count is negative as
+// a 32-bit entry and overflowed the arithmetic of the error message about
+// rows outside the image. Now every image of more than two dimensions is
+// refused.
+TEST_F(BandscoreFindings, ImageWithoutPagesIsRefused) {
     for (size_t rows : {size_t{5}, size_t{1} << 31}) {
         SCOPED_TRACE(rows);
         expect_refused(testhost::make_array(mxDOUBLE_CLASS, {rows, 2, 0}), 2, 2, 2, 0, 5,
-                       "bandscore:imageSize");
+                       "bandscore:imageDimensions");
     }
 }
 

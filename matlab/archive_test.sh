@@ -4,7 +4,10 @@
 # Unpacks DIST/ZIP_NAME (the MATLAB download) with unzip into an empty
 # folder and checks that it holds one folder with exactly the files LISTING
 # names (a line "PATH<TAB>SOURCE" each), each the same bytes as its source
-# in DIST. Then it calls the Linux plug-ins from there through the
+# in DIST, and that its README.txt has CR LF line ends, a plain title, the
+# Mac quarantine step, the folder to put on the path and, for each
+# platform's files, the oldest MATLAB and the interface they bind. Then it
+# calls the Linux plug-ins from there through the
 # stand-in host (DIST/host/mexrun) on every case of DIST/host-tests/cases,
 # each result the same bits as expected.mxa; and, given the wine
 # arguments, the 64-bit Windows plug-ins from there through the build's
@@ -44,6 +47,39 @@ for path in Contents.m README.txt COPYING TARV_c.m bandscore.m TARV_c.mexa64 ban
   [ -f "$top/$path" ] || fail "$path is missing from the archive"
 done
 echo "archive_test: $count files, each the same as in $dist"
+
+readme=$top/README.txt
+cr=$(printf '\r')
+if grep -q -v "$cr\$" "$readme" || [ "$(tail -c 2 "$readme" | od -An -tx1)" != " 0d 0a" ]; then
+  fail "README.txt has a line that does not end in CR LF"
+fi
+head -n 1 "$readme" | grep -qx "TARV_c and bandscore [0-9.]* for MATLAB$cr" ||
+  fail "README.txt's title is not 'TARV_c and bandscore VERSION for MATLAB'"
+for fact in 'xattr -dr com.apple.quarantine /path/to/' 'damaged' 'the one that holds TARV_c.m and' \
+    'double(out)'; do
+  grep -qF "$fact" "$readme" || fail "README.txt does not say '$fact'"
+done
+# readme_entry FILE FACT...: the entry of FILE (its line and the indented
+# lines after it) names each FACT.
+readme_entry() {
+  file=$1
+  shift
+  entry=$(awk -v start="  $file" 'index($0, start) == 1 { on = 1; print; next }
+    on && /^      / { print; next } { on = 0 }' "$readme")
+  [ -n "$entry" ] || fail "README.txt has no entry for $file"
+  for fact in "$@"; do
+    case $entry in
+    *"$fact"*) ;;
+    *) fail "README.txt: the entry of $file does not say $fact" ;;
+    esac
+  done
+}
+readme_entry TARV_c.mexa64 R2008b glibc _700
+readme_entry TARV_c.mexw64 R2008b Windows _700
+readme_entry TARV_c.mexmaca64 R2023b 'macOS 12' _730
+readme_entry TARV_c.mexmaci64 R2008b 'macOS 11' _730
+readme_entry win32/TARV_c.dll R2015b _700
+echo "archive_test: README.txt has CR LF line ends and says what each file needs"
 
 cases=$dist/host-tests/cases
 called=0

@@ -13,7 +13,7 @@ namespace {
 using namespace score_arguments;
 
 struct ScoreArguments {
-    int32_t rows;  // R and C of the image's first plane
+    int32_t rows;  // R and C of the image
     int32_t cols;
     BandScoreParams params;  // the per-column arrays and the image are read from copies
 };
@@ -58,9 +58,16 @@ ScoreArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[])
         if (mxGetClassID(prhs[slot]) != mxDOUBLE_CLASS || !is_real_full(prhs[slot])) {
             char found[48];
             describe_class(prhs[slot], found, sizeof found);
+            // TARV_c's result is single: the likeliest image of this class.
+            const bool single_image = slot == kImage &&
+                                      mxGetClassID(prhs[slot]) == mxSINGLE_CLASS &&
+                                      is_real_full(prhs[slot]);
             raise_error("bandscore:argumentClass",
-                        "argument %d (%s) must be a real, non-sparse double array, was %s",
-                        slot + 1, kArgumentNames[slot], found);
+                        "argument %d (%s) must be a real, non-sparse double array, was %s%s",
+                        slot + 1, kArgumentNames[slot], found,
+                        single_image ? "; pass a single image, such as TARV_c's result out, as "
+                                       "double(out)"
+                                     : "");
         }
         if (is_scalar_slot(slot))
             require_one_element(prhs[slot], slot, kArgumentNames[slot], "bandscore:emptyArgument",
@@ -68,17 +75,21 @@ ScoreArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[])
     }
 
     const mxArray* image = prhs[kImage];
+    // The columns of a volume's pages would be scored as one image's.
+    if (host_dimension_count(image) > 2)
+        raise_error("bandscore:imageDimensions",
+                    "argument %d (%s) must be a matrix, was %s; score a volume V page by page: "
+                    "for p = 1:size(V, 3), S(:, :, :, p) = bandscore(..., V(:, :, p), ...); end",
+                    kImage + 1, kArgumentNames[kImage], size_text(image).text);
     const size_t elements = mxGetNumberOfElements(image);
-    // Of an image with more than two dimensions only the first plane counts.
     const int32_t rows = static_cast<int32_t>(host_dimension(image, 0));
     const int32_t cols = static_cast<int32_t>(host_dimension(image, 1));
-    // An image of R x C x 0 elements has no first plane, and a row or column
-    // count of 2^31 or more (negative here) is outside the 32-bit model.
-    if (elements >= 0x80000000u || rows < 0 || cols < 0 ||
-        elements < static_cast<size_t>(rows) * static_cast<size_t>(cols))
+    // A row or column count of 2^31 or more (negative here) is outside the
+    // 32-bit model.
+    if (elements >= 0x80000000u || rows < 0 || cols < 0)
         raise_error("bandscore:imageSize",
-                    "argument %d (%s) must have fewer than 2^31 elements, rows and columns and "
-                    "hold its first plane, has %zu elements",
+                    "argument %d (%s) must have fewer than 2^31 elements, rows and columns, "
+                    "has %zu elements",
                     kImage + 1, kArgumentNames[kImage], elements);
 
     ScoreArguments args{rows, cols, {}};

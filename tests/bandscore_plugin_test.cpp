@@ -203,26 +203,6 @@ TEST(BandScoreTest, ZeroWidthPreferenceLeavesTheMeanOrNaN) {
     EXPECT_EQ(s[3], 2.5);
 }
 
-TEST(BandScoreTest, ThreeDimensionalImageIsScoredAsItsFirstPlane) {
-    BandArgs b = row_index_image(12, 3);
-    b.top_offset = 1;
-    b.bottom_offset = 4;
-    b.top_count = 3;
-    b.bottom_count = 5;
-    b.prior_weight = 0.25;
-    b.per_column(4, 2, 0, 9);
-    const std::vector<double> expected = scores_of(b);
-
-    Inputs inputs = band_inputs(b);
-    std::vector<double> volume = b.image;
-    for (double v : b.image) volume.push_back(v * 100 + 7);  // a second plane, never read
-    mxDestroyArray(inputs.arrays[2]);
-    inputs.arrays[2] = make_double({12, 3, 2}, volume);
-    Outcome outcome = run_scorer(inputs);
-    ASSERT_TRUE(outcome.call.ok) << outcome.call.error_message;
-    EXPECT_TRUE(planes_match(expected, testhost::double_values(outcome.call.result), 3));
-}
-
 TEST(BandScoreTest, ZeroExtentsGiveEmptyVolumes) {
     struct Case { double A, B; size_t cols; };
     for (const Case& t : {Case{0, 4, 3}, Case{4, 0, 3}, Case{4, 4, 0}, Case{0, 0, 0}}) {
@@ -346,9 +326,14 @@ std::vector<InvalidCase> invalid_cases() {
         {"two_outputs", "bandscore:nlhs", "2 were requested", [](BandArgs&, Inputs&, int& nlhs) { nlhs = 2; }},
         {"huge_image", "bandscore:imageSize", "argument 3",
          [](BandArgs&, Inputs& in, int&) {
-             const size_t dims[3] = {size_t{1} << 11, size_t{1} << 10, size_t{1} << 10};
-             replace(in, 2, standin_create_shape_only(mxDOUBLE_CLASS, 3, dims));
+             const size_t dims[2] = {size_t{1} << 21, size_t{1} << 10};
+             replace(in, 2, standin_create_shape_only(mxDOUBLE_CLASS, 2, dims));
          }},
+        // A volume's pages, or none, are not scored as if they were one image.
+        {"two_pages", "bandscore:imageDimensions", "argument 3 (image) must be a matrix, was 20x4x2",
+         [](BandArgs&, Inputs& in, int&) { replace(in, 2, make_array(mxDOUBLE_CLASS, {20, 4, 2})); }},
+        {"no_page", "bandscore:imageDimensions", "argument 3 (image) must be a matrix, was 20x4x0",
+         [](BandArgs&, Inputs& in, int&) { replace(in, 2, make_array(mxDOUBLE_CLASS, {20, 4, 0})); }},
         {"huge_result", "bandscore:resultSize", "2^31",
          [](BandArgs&, Inputs& in, int&) {
              replace(in, 5, make_scalar(65536));
@@ -378,8 +363,12 @@ std::vector<InvalidCase> invalid_cases() {
              replace(in, 6, make_scalar(14));  // bottoms 8..21
          }},
     };
+    // A single image, such as the filter's result, with how to pass it.
     for (int slot = 0; slot < 10; ++slot) {
-        const std::string position = "argument " + std::to_string(slot + 1);
+        const std::string position =
+            slot == 2 ? "argument 3 (image) must be a real, non-sparse double array, was single; "
+                        "pass a single image, such as TARV_c's result out, as double(out)"
+                      : "argument " + std::to_string(slot + 1);
         cases.push_back({"single_" + std::to_string(slot + 1), "bandscore:argumentClass", position,
                          [slot](BandArgs&, Inputs& in, int&) { replace(in, slot, make_array(mxSINGLE_CLASS, {1, 4})); }});
     }

@@ -8,10 +8,28 @@
 ## picture (noisy, filtered, boundaries found) to the file PNG (default:
 ## tarv_demo.png in the temporary folder). Needs TARV_c and bandscore on
 ## the path; nothing is downloaded, the image comes from a fixed seed.
+## Without a display its figures, the progress bar's included, stay
+## invisible: gnuplot, the one toolkit there, would draw them as text.
 function tarv_demo (png)
   if (nargin < 1)
     png = fullfile (tempdir (), "tarv_demo.png");
   endif
+  headless = ! have_window_system ();
+  if (headless)
+    warning ("off", "Octave:gnuplot-graphics", "local");
+    visible = get (0, "defaultfigurevisible");
+    set (0, "defaultfigurevisible", "off");
+  endif
+  unwind_protect
+    run_demo (png);
+  unwind_protect_cleanup
+    if (headless)
+      set (0, "defaultfigurevisible", visible);
+    endif
+  end_unwind_protect
+endfunction
+
+function run_demo (png)
   rows = 256;
   cols = 384;
   thickness = 40;  # rows from the upper to the lower boundary

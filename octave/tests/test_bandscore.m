@@ -29,7 +29,6 @@
 %!   "NaN limits",         band_args(img, 2, 12, 9, 9, [NaN, 14])
 %!   "both limits NaN",    band_args(img, 2, 12, 9, 9, [NaN, NaN])
 %!   "special pixels",     band_args(special, 0, 5, 30, 30, [0, 40])
-%!   "3-D image",          band_args(cat(3, img, -img), 1, 8, 10, 10, [3, 12])
 %!   "no top candidate",   band_args(img, 1, 8, 0, 10, [3, 12])
 %!   "fractional counts",  band_args(img, 1, 8, 4.9, 3.2, [3, 12])
 %!   "one column",         band_args(img(:, 1), 0, 0, 40, 20, [-100, 100])
@@ -85,7 +84,8 @@
 %! cases = {
 %!   {},                               "bandscore:nrhs",          "got 0"
 %!   ok(1:9),                          "bandscore:nrhs",          "got 9"
-%!   with(ok, 3, single(img)),         "bandscore:argumentClass", "argument 3 \\(image\\).* was single"
+%!   with(ok, 3, single(img)),         "bandscore:argumentClass", "argument 3 \\(image\\).* was single; .* as double\\(out\\)"
+%!   with(ok, 3, cat(3, img, -img)),   "bandscore:imageDimensions", "argument 3 \\(image\\) must be a matrix, was 40x6x2"
 %!   with(ok, 6, int32(5)),            "bandscore:argumentClass", "argument 6 \\(top_count\\).* was int32"
 %!   with(ok, 8, true),                "bandscore:argumentClass", "argument 8 \\(prior_weight\\).* was logical"
 %!   with(ok, 4, complex(ok{4})),      "bandscore:argumentClass", "argument 4 \\(span_mean\\).* was complex double"

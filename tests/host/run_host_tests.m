@@ -127,6 +127,7 @@ cases = {
   'TARV_c', with(ok, 5, 7),         'TARV_c:region'
   'bandscore', band(1:9),           'bandscore:nrhs'
   'bandscore', with(band, 3, single(band{3})), 'bandscore:argumentClass'
+  'bandscore', with(band, 3, cat(3, band{3}, band{3})), 'bandscore:imageDimensions'
   'bandscore', with(band, 1, []),   'bandscore:emptyArgument'
   'bandscore', with(band, 8, [0.5 1]), 'bandscore:scalarSize'
   'bandscore', with(band, 7, -1),   'bandscore:count'

@@ -113,7 +113,6 @@ std::vector<Case> all_cases() {
     cases.push_back(band_case("negative-spans", random_doubles({60, 17}, 24), 10, 6, 5, 5, -4, 4));
     cases.push_back(band_case("nan-limit", random_doubles({60, 17}, 25), 2, 12, 9, 9, NAN, 14));
     cases.push_back(band_case("special-pixels", special, 0, 5, 20, 20, 0, 40));
-    cases.push_back(band_case("three-dimensional", random_doubles({60, 17, 2}, 26), 1, 8, 10, 10, 3, 12));
     cases.push_back(band_case("no-top-candidate", random_doubles({60, 17}, 27), 1, 8, 0, 10, 3, 12));
     cases.push_back(band_case("one-column", random_doubles({60, 1}, 28), 0, 0, 40, 20, -100, 100));
     // Per-column values of every per-column argument, a negative weight.
