@@ -153,6 +153,7 @@ private:
         for (int32_t child = 2 * index + 1; child <= 2 * index + 2 && child < threads; ++child) {
             launches[child] = Launch{this, child, current_generation()};
             started[child] = Platform::start(handles[child], &launches[child], index == 0);
+            if (started[child]) count_worker_thread_started();
         }
     }
 

@@ -52,10 +52,20 @@ inline uint64_t share_start(uint64_t total, int32_t part, int32_t parts) {
     return total * static_cast<uint64_t>(part) / static_cast<uint64_t>(parts);
 }
 
-// The processors this process may run a team on, at least 1: its affinity
-// mask, or on Linux the CPU time its control group's quota allows where
-// that is fewer (platform/*/processors.cpp).
+// The processors this process may run a team on, at least 1: what the
+// system allows it (system_processors), or fewer where OMP_NUM_THREADS is
+// set to a positive integer, as process pools and dask's workers set it.
 int32_t processors_allowed();
+
+// The processors the system lets this process run on, at least 1: its
+// affinity mask, or on Linux the CPU time its control group's quota allows
+// where that is fewer (platform/*/processors.cpp).
+int32_t system_processors();
+
+// The threads the teams of this process have started so far.
+uint64_t worker_threads_started();
+// Counts one more; the platforms' thread layers call it.
+void count_worker_thread_started();
 
 // The automatic team size: one thread for work below `small_work` items,
 // else one per processor allowed, at most kMostThreads.

@@ -86,6 +86,29 @@ TEST(TeamSizeTest, AllowedProcessorsAreTheAffinityMaskAtMost) {
     EXPECT_LE(processors_allowed(), CPU_COUNT(&mask));
 }
 
+// OMP_NUM_THREADS, where it is a positive integer (the first of a list),
+// caps the processors a team may use; anything else leaves them as the
+// system allows.
+TEST(TeamSizeTest, OmpNumThreadsCapsTheProcessors) {
+    const int32_t system = system_processors();
+    const char* saved = getenv("OMP_NUM_THREADS");
+    const std::string before = saved != nullptr ? saved : "";
+    const struct {
+        const char* value;
+        int32_t cap;  // 0: none
+    } cases[] = {{"1", 1}, {"2", 2}, {" 3 ", 3}, {"4,2", 4}, {"1000", 64}, {"0", 0},
+                 {"-3", 0}, {"two", 0}, {"2.5", 0}, {"", 0}};
+    for (const auto& c : cases) {
+        setenv("OMP_NUM_THREADS", c.value, 1);
+        EXPECT_EQ(processors_allowed(), c.cap > 0 && c.cap < system ? c.cap : system)
+            << "OMP_NUM_THREADS=\"" << c.value << "\"";
+    }
+    if (saved != nullptr)
+        setenv("OMP_NUM_THREADS", before.c_str(), 1);
+    else
+        unsetenv("OMP_NUM_THREADS");
+}
+
 // --- CPU quotas of control groups -------------------------------------------------
 
 struct QuotaCase {
@@ -488,6 +511,21 @@ void expect_in_child_with_cpus(int cpus, int32_t expected_team) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "91: affinity not set, 92: processors miscounted, "
                                          "93: wrong team size, 94: other threads started, "
                                          "90: the call failed";
+}
+
+// A plug-in call under OMP_NUM_THREADS=1, as in a dask worker or a
+// parfor pool, starts no thread.
+TEST(FilterTeamTest, OmpNumThreadsOfOneStartsNoWorker) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setenv("OMP_NUM_THREADS", "1", 1);
+        _exit(extra_threads_of_a_filter_call() == 0 ? 0 : 95);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "95: threads started under OMP_NUM_THREADS=1";
 }
 
 TEST(FilterTeamTest, AProcessAllowedOneProcessorStartsNoWorker) { expect_in_child_with_cpus(1, 1); }

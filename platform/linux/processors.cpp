@@ -82,7 +82,7 @@ int32_t affinity_count() {
 
 }  // namespace
 
-int32_t processors_allowed() {
+int32_t system_processors() {
     const int32_t affinity = affinity_count();
     char groups[4096], mounts[16384];
     if (!read_text(nullptr, "/proc/self/cgroup", groups, sizeof groups) ||

@@ -7,7 +7,7 @@
 
 #include <sys/sysctl.h>
 
-int32_t processors_allowed() {
+int32_t system_processors() {
     int count = 0;
     size_t size = sizeof count;
     if (sysctlbyname("hw.activecpu", &count, &size, nullptr, 0) == 0 && count > 0) return count;

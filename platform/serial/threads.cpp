@@ -5,9 +5,9 @@
 
 #if !FAST_PATHS_AVAILABLE
 
-int32_t processors_allowed() { return 1; }
+int32_t system_processors() { return 1; }
 
-// Never asked for more than one member, since processors_allowed() is 1;
+// Never asked for more than one member, since system_processors() is 1;
 // runs the shares in turn all the same.
 void open_schedule(void* storage, int32_t, const TeamWork& work) {
     *static_cast<TeamWork*>(storage) = work;

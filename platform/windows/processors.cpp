@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-int32_t processors_allowed() {
+int32_t system_processors() {
     DWORD_PTR process_mask = 0, system_mask = 0;
     if (!GetProcessAffinityMask(GetCurrentProcess(), &process_mask, &system_mask)) return 1;
     int32_t count = 0;
