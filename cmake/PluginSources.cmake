@@ -32,6 +32,10 @@ foreach(plugin TARV_c bandscore)
   set(${plugin}_SOURCES ${${plugin}_ENTRY_SOURCES} ${${plugin}_CORE_SOURCES} ${LIBRARY_SOURCES})
 endforeach()
 
+# The Python package's shared library (python/): the plain C interface
+# over both cores, python/library/tarvbandscore.h.
+set(PYTHON_LIBRARY_SOURCES python/library/c_api.cpp)
+
 # The cores see only these; the entry points see mex/ besides.
 set(CORE_INCLUDE_DIRS core diffusion bandscore parallel platform platform/linux)
 set(PLUGIN_INCLUDE_DIRS mex ${CORE_INCLUDE_DIRS})

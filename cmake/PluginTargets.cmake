@@ -17,6 +17,13 @@
 #   the module NAME<suffix> of NAME_ENTRY_SOURCES and SOURCES, which see
 #   mex/ too, linked with NAME_core, then LIBRARIES; the project adds its
 #   platform's link options and installs it.
+#
+# add_python_library([SOURCES file...] [LIBRARIES lib...])
+#   the Python package's shared library, tarvbandscore, of
+#   PYTHON_LIBRARY_SOURCES and SOURCES, linked with both cores, then
+#   LIBRARIES; it exports the C interface of python/library/tarvbandscore.h
+#   and nothing else. The project names its file and adds its platform's
+#   link options.
 function(add_plugin_cores)
   cmake_parse_arguments(CORES "" "ROOT" "OPTIONS;INCLUDES" ${ARGN})
   add_library(plugin_code INTERFACE)
@@ -49,4 +56,13 @@ function(add_plugin name)
   set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX "${PLUGIN_SUFFIX}")
   target_include_directories(${name} PRIVATE "${PLUGIN_ROOT}/mex")
   target_link_libraries(${name} PRIVATE plugin_code ${name}_core ${PLUGIN_LIBRARIES})
+endfunction()
+
+function(add_python_library)
+  cmake_parse_arguments(LIBRARY "" "" "SOURCES;LIBRARIES" ${ARGN})
+  list(TRANSFORM PYTHON_LIBRARY_SOURCES PREPEND "${PLUGIN_ROOT}/" OUTPUT_VARIABLE sources)
+  add_library(tarvbandscore SHARED ${sources} ${LIBRARY_SOURCES})
+  target_include_directories(tarvbandscore PRIVATE "${PLUGIN_ROOT}/python/library")
+  target_link_libraries(tarvbandscore PRIVATE plugin_code TARV_c_core bandscore_core
+    ${LIBRARY_LIBRARIES})
 endfunction()

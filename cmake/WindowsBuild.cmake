@@ -7,7 +7,8 @@ include(${CMAKE_CURRENT_LIST_DIR}/CrossBuild.cmake)
 
 # add_windows_build(BITS MINGW_PREFIX PLUGIN_FILE...): the build of one
 # width, which writes those plug-ins and the Windows test host,
-# win_runner.exe.
+# win_runner.exe, and on 64 bits the Python package's library,
+# tarvbandscore.dll.
 function(add_windows_build bits mingw_prefix)
   # The cross compiler is found here, so that a machine without it fails at
   # configure time rather than halfway through the build.
@@ -17,9 +18,14 @@ function(add_windows_build bits mingw_prefix)
   set(WIN${bits}_BUILD_DIR "${dir}" PARENT_SCOPE)
   set(WIN${bits}_MINGW_PREFIX ${mingw_prefix} PARENT_SCOPE)
   list(TRANSFORM ARGN PREPEND "${dir}/" OUTPUT_VARIABLE plugins)
+  # The 64-bit build makes the Python package's library too.
+  set(python_library)
+  if(bits EQUAL 64)
+    set(python_library "${dir}/tarvbandscore.dll")
+  endif()
   add_cross_build(win${bits} SOURCE_DIR cross/windows TOOLCHAIN mingw-w64.cmake
     ARGS "-DWINDOWS_BITS=${bits}"
-    BYPRODUCTS ${plugins} "${dir}/win_runner.exe")
+    BYPRODUCTS ${plugins} "${dir}/win_runner.exe" ${python_library})
   set(help)
   foreach(file ${ARGN})
     string(REGEX REPLACE "\\..*" ".m" help_file "${file}")
