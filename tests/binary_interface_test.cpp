@@ -2,7 +2,8 @@
 // architecture's objdump: what they export, which libraries they need,
 // which host names they bind, which glibc versions they need, and that no
 // instruction fuses a multiply and an add. The x86-64 plug-ins, and the
-// aarch64 ones where this build makes them (ARM64_TARV_C_PLUGIN).
+// aarch64 ones where this build makes them (ARM64_TARV_C_PLUGIN); the same
+// of the Python package's library (PYTHON_LIBRARY, ARM64_PYTHON_LIBRARY).
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "c_interface.h"
 #include "tool_output.h"
 
 namespace {
@@ -74,13 +76,20 @@ class BinaryInterfaceTest : public ::testing::TestWithParam<PluginInterface> {};
 // MATLAB's libut answers whether the user has interrupted the call.
 const std::string kInterruptQuery = "utIsInterruptPending";
 
+// The entries of one kind of a binary's dynamic section, "(NEEDED)" or
+// "(SONAME)", in their order.
+std::vector<std::string> dynamic_entries(const std::string& path, const std::string& kind) {
+    std::vector<std::string> entries;
+    for (const std::string& line : lines(run("readelf -d -W '" + path + "'")))
+        if (line.find(kind) != std::string::npos)
+            entries.push_back(line.substr(line.find('[') + 1, line.find(']') - line.find('[') - 1));
+    return entries;
+}
+
 TEST_P(BinaryInterfaceTest, NeedsExactlyTheHostAndSystemLibrariesInOrder) {
-    std::vector<std::string> needed;
-    for (const std::string& line : lines(run(std::string("readelf -d -W '") + GetParam().path + "'")))
-        if (line.find("(NEEDED)") != std::string::npos)
-            needed.push_back(line.substr(line.find('[') + 1, line.find(']') - line.find('[') - 1));
-    EXPECT_EQ(needed, (std::vector<std::string>{"libmx.so", "libmex.so", "libm.so.6",
-                                                "libpthread.so.0", "libc.so.6"}));
+    EXPECT_EQ(dynamic_entries(GetParam().path, "(NEEDED)"),
+              (std::vector<std::string>{"libmx.so", "libmex.so", "libm.so.6", "libpthread.so.0",
+                                        "libc.so.6"}));
 }
 
 TEST_P(BinaryInterfaceTest, CarriesNoBuildPaths) {
@@ -189,18 +198,17 @@ TEST(BinaryInterfaceTest, FilterTakesItsMathFromLibmAndItsMemoryFromTheHost) {
 }
 
 // The arithmetic is defined without fused multiply-adds: no instruction
-// set the plug-ins dispatch to may contract a product into a sum. objdump
+// set a binary dispatches to may contract a product into a sum. objdump
 // lists every instruction of every path, whatever this processor runs.
-TEST_P(BinaryInterfaceTest, ContainsNoFusedMultiplyAdd) {
-    const Architecture& architecture = *GetParam().architecture;
+void expect_no_fused_multiply_add(const std::string& path, const Architecture& architecture) {
     const std::regex fused(architecture.fused);
     std::vector<std::regex> registers;
     for (const auto& [what, pattern] : architecture.vector_registers) registers.emplace_back(pattern);
     std::vector<size_t> register_uses(registers.size());
     size_t instructions = 0, fused_count = 0;
     std::string first_fused;
-    for (const std::string& line : lines(run(std::string(architecture.objdump) +
-                                             " -d --no-show-raw-insn '" + GetParam().path + "'"))) {
+    for (const std::string& line :
+         lines(run(std::string(architecture.objdump) + " -d --no-show-raw-insn '" + path + "'"))) {
         if (line.find(":\t") == std::string::npos) continue;
         ++instructions;
         if (std::regex_search(line, fused) && fused_count++ == 0) first_fused = line;
@@ -213,11 +221,14 @@ TEST_P(BinaryInterfaceTest, ContainsNoFusedMultiplyAdd) {
         EXPECT_GT(register_uses[k], 0u) << "no " << architecture.vector_registers[k].first;
 }
 
-// The glibc versions a plug-in needs, as objdump -T lists them: "(GLIBC_2.3.4)".
-std::set<std::string> glibc_versions(const PluginInterface& plugin) {
+TEST_P(BinaryInterfaceTest, ContainsNoFusedMultiplyAdd) {
+    expect_no_fused_multiply_add(GetParam().path, *GetParam().architecture);
+}
+
+// The glibc versions a binary needs, as objdump -T lists them: "(GLIBC_2.3.4)".
+std::set<std::string> glibc_versions(const std::string& path, const Architecture& architecture) {
     std::set<std::string> versions;
-    for (const std::string& line :
-         lines(run(std::string(plugin.architecture->objdump) + " -T '" + plugin.path + "'"))) {
+    for (const std::string& line : lines(run(std::string(architecture.objdump) + " -T '" + path + "'"))) {
         const size_t start = line.find("(GLIBC_");
         if (start != std::string::npos)
             versions.insert(line.substr(start + 7, line.find(')', start) - start - 7));
@@ -235,12 +246,80 @@ std::vector<int> version_numbers(const std::string& text) {
 
 // Hosts still run on glibc 2.17 (RHEL/CentOS 7): no symbol may need a newer
 // version, or the loader refuses the plug-in.
-TEST_P(BinaryInterfaceTest, NeedsNoGlibcVersionAfter2_17) {
-    const std::set<std::string> versions = glibc_versions(GetParam());
+void expect_no_glibc_version_after_2_17(const std::string& path, const Architecture& architecture) {
+    const std::set<std::string> versions = glibc_versions(path, architecture);
     EXPECT_FALSE(versions.empty()) << "no glibc symbol found: is objdump -T reading the file?";
     for (const std::string& version : versions)
         EXPECT_LE(version_numbers(version), (std::vector<int>{2, 17})) << "GLIBC_" << version;
 }
+
+TEST_P(BinaryInterfaceTest, NeedsNoGlibcVersionAfter2_17) {
+    expect_no_glibc_version_after_2_17(GetParam().path, *GetParam().architecture);
+}
+
+// --- the Python package's library --------------------------------------------
+#ifdef PYTHON_LIBRARY
+
+struct LibraryInterface {
+    const char* path;
+    const Architecture* architecture;
+};
+
+class LibraryInterfaceTest : public ::testing::TestWithParam<LibraryInterface> {};
+
+// Loaded by ctypes from its wheel by its path: no host libraries, its own
+// soname, no search path of this build.
+TEST_P(LibraryInterfaceTest, NeedsExactlyTheSystemLibrariesInOrder) {
+    const std::string path = GetParam().path;
+    EXPECT_EQ(dynamic_entries(path, "(NEEDED)"),
+              (std::vector<std::string>{"libm.so.6", "libpthread.so.0", "libc.so.6"}));
+    EXPECT_EQ(dynamic_entries(path, "(SONAME)"), std::vector<std::string>{"libtarvbandscore.so"});
+    EXPECT_TRUE(dynamic_entries(path, "PATH)").empty()) << "an RPATH or RUNPATH";
+}
+
+TEST_P(LibraryInterfaceTest, ExportsExactlyTheCInterfaceUnderItsVersion) {
+    std::set<std::string> exported;
+    for (const DynamicSymbol& symbol : dynamic_symbols(GetParam().path))
+        if (symbol.defined) exported.insert(symbol.name);
+    std::set<std::string> expected{"TARVBANDSCORE_1"};
+    for (const std::string& name : c_interface_names()) expected.insert(name + "@@TARVBANDSCORE_1");
+    EXPECT_GT(expected.size(), 5u) << "no declarations read from " << PYTHON_LIBRARY_HEADER;
+    EXPECT_EQ(exported, expected);
+}
+
+// Only the C library: no C++ runtime, no host name.
+TEST_P(LibraryInterfaceTest, BindsTheCLibraryOnly) {
+    for (const DynamicSymbol& symbol : dynamic_symbols(GetParam().path)) {
+        if (symbol.defined) continue;
+        const std::string name = unversioned(symbol.name);
+        const bool startup = name == "__gmon_start__" || name == "_ITM_registerTMCloneTable" ||
+                             name == "_ITM_deregisterTMCloneTable";
+        EXPECT_TRUE(symbol.name.find("@GLIBC_") != std::string::npos || startup)
+            << "unexpected binding: " << symbol.name;
+        EXPECT_EQ(name.rfind("_Z", 0), std::string::npos) << "C++ runtime symbol: " << symbol.name;
+    }
+}
+
+TEST_P(LibraryInterfaceTest, NeedsNoGlibcVersionAfter2_17) {
+    expect_no_glibc_version_after_2_17(GetParam().path, *GetParam().architecture);
+}
+
+TEST_P(LibraryInterfaceTest, ContainsNoFusedMultiplyAdd) {
+    expect_no_fused_multiply_add(GetParam().path, *GetParam().architecture);
+}
+
+std::vector<LibraryInterface> libraries() {
+    return {
+        {PYTHON_LIBRARY, &kX86_64},
+#ifdef ARM64_PYTHON_LIBRARY
+        {ARM64_PYTHON_LIBRARY, &kAarch64},
+#endif
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(Libraries, LibraryInterfaceTest, ::testing::ValuesIn(libraries()),
+                         [](const auto& info) { return std::string(info.param.architecture->name); });
+#endif
 
 // The plug-ins bind exp and logf at their oldest versions (GLIBC_2.2.5);
 // their results are those of the current versions, bit for bit, on a sweep

@@ -1,9 +1,11 @@
-// The macOS plug-ins (dist/maca64, dist/maci64), read with LLVM's object
-// tools. Nothing here can load a Mach-O file, so these tests check what a
-// Mac's dyld and MATLAB will find in each: a bundle for its processor and
-// macOS release, the two entry points and nothing else exported, the C
-// library bound to libSystem alone, the host's names left for the host
-// process, an ad hoc signature that matches the code on arm64, no fused
+// The macOS plug-ins (dist/maca64, dist/maci64) and the Python package's
+// library of each build, read with LLVM's object tools. Nothing here can
+// load a Mach-O file, so these tests check what a Mac's dyld and MATLAB (or
+// Python) will find in each: a bundle (the library: a dylib) for its
+// processor and macOS release, the two entry points (the library: its C
+// interface) and nothing else exported, the C library bound to libSystem
+// alone, the host's names left for the host process (the library has
+// none), an ad hoc signature that matches the code on arm64, no fused
 // multiply-add on any path and no C++ runtime.
 #include <gtest/gtest.h>
 
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "c_interface.h"
 #include "case_support.h"
 #include "tool_output.h"
 
@@ -28,6 +31,9 @@ struct MacPlugin {
     std::string file;
     bool arm64;
     std::set<std::string> host_names;  // what dyld must find in the host process
+    const char* file_type;             // BUNDLE for a plug-in, DYLIB for the library
+    std::set<std::string> exports;
+    std::vector<std::string> libraries;  // its own name, then the libraries it loads
 };
 
 void PrintTo(const MacPlugin& plugin, std::ostream* os) { *os << plugin.name; }
@@ -47,11 +53,32 @@ const std::set<std::string> kScorerHost = {
     "_mexErrMsgIdAndTxt", "_mxGetNumberOfDimensions_730", "_mxDestroyArray",
     "_utIsInterruptPending (weak)"};
 
+const std::set<std::string> kEntryPoints = {"_mexFunction", "_mexfilerequiredapiversion"};
+const std::vector<std::string> kLibSystem = {"LC_LOAD_DYLIB /usr/lib/libSystem.B.dylib (offset 24)"};
+
+// The Python package's library: the C interface, its own install name, and
+// nothing to be found in a host.
+std::set<std::string> library_exports() {
+    std::set<std::string> names;
+    for (const std::string& name : c_interface_names()) names.insert("_" + name);
+    return names;
+}
+const std::vector<std::string> kLibraryLoads = {
+    "LC_ID_DYLIB @rpath/libtarvbandscore.dylib (offset 24)", kLibSystem[0]};
+
 const MacPlugin kPlugins[] = {
-    {"TARV_c_maca64", MACA64_DIR "/TARV_c.mexmaca64", true, kFilterHost},
-    {"bandscore_maca64", MACA64_DIR "/bandscore.mexmaca64", true, kScorerHost},
-    {"TARV_c_maci64", MACI64_DIR "/TARV_c.mexmaci64", false, kFilterHost},
-    {"bandscore_maci64", MACI64_DIR "/bandscore.mexmaci64", false, kScorerHost},
+    {"TARV_c_maca64", MACA64_DIR "/TARV_c.mexmaca64", true, kFilterHost, "BUNDLE", kEntryPoints,
+     kLibSystem},
+    {"bandscore_maca64", MACA64_DIR "/bandscore.mexmaca64", true, kScorerHost, "BUNDLE",
+     kEntryPoints, kLibSystem},
+    {"library_maca64", MACA64_DIR "/libtarvbandscore.dylib", true, {}, "DYLIB", library_exports(),
+     kLibraryLoads},
+    {"TARV_c_maci64", MACI64_DIR "/TARV_c.mexmaci64", false, kFilterHost, "BUNDLE", kEntryPoints,
+     kLibSystem},
+    {"bandscore_maci64", MACI64_DIR "/bandscore.mexmaci64", false, kScorerHost, "BUNDLE",
+     kEntryPoints, kLibSystem},
+    {"library_maci64", MACI64_DIR "/libtarvbandscore.dylib", false, {}, "DYLIB",
+     library_exports(), kLibraryLoads},
 };
 
 std::string objdump(const std::string& options, const MacPlugin& plugin) {
@@ -88,11 +115,11 @@ std::vector<LoadCommand> load_commands(const std::string& dump) {
 
 class MachOInterface : public ::testing::TestWithParam<MacPlugin> {};
 
-TEST_P(MachOInterface, IsABundleForItsProcessorAndMacOSRelease) {
+TEST_P(MachOInterface, IsOfItsFileTypeProcessorAndMacOSRelease) {
     const MacPlugin& plugin = GetParam();
     const std::string dump = objdump("--macho --private-headers", plugin);
-    const std::regex kHeader(plugin.arm64 ? "MH_MAGIC_64\\s+ARM64\\s+\\S+\\s+\\S+\\s+BUNDLE\\s"
-                                          : "MH_MAGIC_64\\s+X86_64\\s+\\S+\\s+\\S+\\s+BUNDLE\\s");
+    const std::regex kHeader(std::string("MH_MAGIC_64\\s+") + (plugin.arm64 ? "ARM64" : "X86_64") +
+                             "\\s+\\S+\\s+\\S+\\s+" + plugin.file_type + "\\s");
     EXPECT_TRUE(std::regex_search(dump, kHeader)) << dump.substr(0, 400);
     size_t builds = 0, signatures = 0;
     for (const LoadCommand& command : load_commands(dump)) {
@@ -111,13 +138,14 @@ TEST_P(MachOInterface, IsABundleForItsProcessorAndMacOSRelease) {
     }
 }
 
-TEST_P(MachOInterface, ExportsExactlyTheTwoEntryPoints) {
+TEST_P(MachOInterface, ExportsExactlyItsEntryPoints) {
     std::set<std::string> exported;
     for (const std::string& line : lines(objdump("--macho --exports-trie", GetParam()))) {
         const std::vector<std::string> f = fields(line);
         if (f.size() >= 2 && f[0].rfind("0x", 0) == 0) exported.insert(f[1]);
     }
-    EXPECT_EQ(exported, (std::set<std::string>{"_mexFunction", "_mexfilerequiredapiversion"}));
+    EXPECT_GT(GetParam().exports.size(), 1u);
+    EXPECT_EQ(exported, GetParam().exports);
 }
 
 TEST_P(MachOInterface, LoadsLibSystemAndNoOtherLibrary) {
@@ -127,8 +155,7 @@ TEST_P(MachOInterface, LoadsLibSystemAndNoOtherLibrary) {
             command.cmd == "LC_LOAD_DYLINKER")
             libraries.push_back(command.cmd + " " + command.value("name"));
     }
-    EXPECT_EQ(libraries,
-              (std::vector<std::string>{"LC_LOAD_DYLIB /usr/lib/libSystem.B.dylib (offset 24)"}));
+    EXPECT_EQ(libraries, GetParam().libraries);
 }
 
 // The names our libSystem stub lists, read from the stub itself.
@@ -289,6 +316,6 @@ TEST_P(MachOSignature, IsAdHocAndMatchesEveryPage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Arm64Plugins, MachOSignature,
-                         ::testing::Values(kPlugins[0], kPlugins[1]), param_name);
+                         ::testing::Values(kPlugins[0], kPlugins[1], kPlugins[2]), param_name);
 
 }  // namespace

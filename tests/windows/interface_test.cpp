@@ -1,6 +1,7 @@
-// The binary interface of a Windows build's plug-ins, read with the MinGW
-// objdump of its width: what a Windows host finds in them, and what their
-// code may do on the stack. These tests need no wine.
+// The binary interface of a Windows build's plug-ins, and of the 64-bit
+// build's Python package library, read with the MinGW objdump of its width:
+// what a Windows host (or Python) finds in them, and what their code may do
+// on the stack. These tests need no wine.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "c_interface.h"
 #include "case_support.h"
 #include "pe_interface.h"
 #include "windows_builds.h"
@@ -17,22 +19,42 @@ namespace {
 
 const std::string kBuildDir = WINDOWS_BUILD_DIR;
 
+// A DLL of the build and the Linux binary of the same code, whose bindings
+// its imports must match.
 struct PluginFiles {
     const char* name;
-    const char* linux_plugin;
+    std::string file;  // in the build directory
+    const char* linux_binary;
+    std::vector<std::string> exports;  // in the export table's order, by name
+    std::set<std::string> kernel32_functions;
+    bool host;  // a plug-in, which binds host operations
 };
 
 void PrintTo(const PluginFiles& files, std::ostream* os) { *os << files.name; }
 
 std::vector<PluginFiles> plugin_files() {
     std::vector<PluginFiles> files;
-    for (Plugin plugin : kBuild.plugins)
-        files.push_back(plugin == Plugin::kFilter ? PluginFiles{"TARV_c", TARV_C_PLUGIN}
-                                                  : PluginFiles{"bandscore", BANDSCORE_PLUGIN});
+    for (Plugin plugin : kBuild.plugins) {
+        const char* name = plugin == Plugin::kFilter ? "TARV_c" : "bandscore";
+        files.push_back({name, std::string(name) + kBuild.suffix,
+                         plugin == Plugin::kFilter ? TARV_C_PLUGIN : BANDSCORE_PLUGIN,
+                         {kBuild.export_name}, kBuild.kernel32_functions, true});
+    }
+#ifdef PYTHON_LIBRARY
+    // The Python package's library: the C interface, and the team's and the
+    // start-up's KERNEL32 functions, without the plug-ins' look-up of the
+    // host's interrupt query.
+    const std::set<std::string> names = c_interface_names();
+    std::set<std::string> kernel32 = kBuild.kernel32_functions;
+    kernel32.erase("GetModuleHandleA");
+    kernel32.erase("GetProcAddress");
+    files.push_back({"tarvbandscore", "tarvbandscore.dll", PYTHON_LIBRARY,
+                     std::vector<std::string>(names.begin(), names.end()), kernel32, false});
+#endif
     return files;
 }
 
-std::string dll_of(const PluginFiles& files) { return kBuildDir + "/" + files.name + kBuild.suffix; }
+std::string dll_of(const PluginFiles& files) { return kBuildDir + "/" + files.file; }
 
 std::string objdump(const std::string& options, const std::string& file) {
     return run(wine::quoted(MINGW_OBJDUMP) + " " + options + " " + wine::quoted(file));
@@ -48,30 +70,35 @@ TEST_P(WindowsInterface, IsADllOfItsWidth) {
         << "not marked as a DLL";
 }
 
-TEST_P(WindowsInterface, ExportsOnlyTheEntryPointAtOrdinalOne) {
+// A plug-in exports its entry point at ordinal 1, the library its C
+// interface at ordinals 1, 2, ... in the order of their names.
+TEST_P(WindowsInterface, ExportsOnlyItsEntryPointsFromOrdinalOne) {
     const pe::Exports exports = pe::exports_of(objdump("-p", dll_of(GetParam())));
+    std::vector<long> ordinals(GetParam().exports.size());
+    for (size_t k = 0; k < ordinals.size(); ++k) ordinals[k] = static_cast<long>(k) + 1;
     EXPECT_EQ(exports.base, 1);
-    EXPECT_EQ(exports.names, std::vector<std::string>{kBuild.export_name});
-    EXPECT_EQ(exports.name_ordinals, std::vector<long>{1});
-    EXPECT_EQ(exports.address_ordinals, std::vector<long>{1});
+    EXPECT_EQ(exports.names, GetParam().exports);
+    EXPECT_EQ(exports.name_ordinals, ordinals);
+    EXPECT_EQ(exports.address_ordinals, ordinals);
 }
 
 TEST_P(WindowsInterface, ImportsWhatTheLinuxBuildBindsAndOnlyThat) {
     int status = 0;
     const std::set<std::string> linux_symbols =
-        pe::linux_undefined(GetParam().linux_plugin, &status);
-    ASSERT_EQ(status, 0) << "nm failed on " << GetParam().linux_plugin;
+        pe::linux_undefined(GetParam().linux_binary, &status);
+    ASSERT_EQ(status, 0) << "nm failed on " << GetParam().linux_binary;
     // The host operations the Linux plug-in binds, under the names of this
-    // width.
+    // width; the library binds none.
     std::map<std::string, std::set<std::string>> expected =
         pe::host_operations(linux_symbols, kBuild.binds_700_names);
-    ASSERT_FALSE(expected["libmx.dll"].empty());
+    ASSERT_EQ(expected["libmx.dll"].empty(), !GetParam().host);
+    if (!GetParam().host) expected.clear();
     std::set<std::string> c_library;
     for (const std::string& name : linux_symbols)
         if (name.rfind("mx", 0) != 0 && name.rfind("mex", 0) != 0) c_library.insert(name);
     EXPECT_TRUE(c_library.count("exp")) << "the Linux plug-in no longer calls exp?";
     expected[kBuild.runtime_dll] = kBuild.runtime_functions(c_library);
-    expected["KERNEL32.dll"] = kBuild.kernel32_functions;
+    expected["KERNEL32.dll"] = GetParam().kernel32_functions;
     EXPECT_EQ(pe::imports_of(objdump("-p", dll_of(GetParam()))), expected);
 }
 
