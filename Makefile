@@ -17,7 +17,7 @@ RELEASE_BUILD := $(BUILD)/release
 JOBS ?= $(shell nproc)
 
 .PHONY: all setup setup-demo setup-release configure build sanitize test bench bench-wine \
-  demo-configure demo dist release clean
+  demo-configure demo dist wheel release clean
 
 all: build
 
@@ -94,6 +94,12 @@ dist: demo-configure
 	cmake --build $(DEMO_BUILD) --target octave_package -j $(JOBS)
 	cmake --install $(DEMO_BUILD) --prefix $(DIST) --component octave_package
 
+# The Python package's wheels, one per platform (python/CMakeLists.txt),
+# into $(DIST)/python; `make` and `make release` write them too.
+wheel: configure
+	cmake --build $(BUILD) --target wheels -j $(JOBS)
+	cmake --install $(BUILD) --prefix $(DIST) --component python_wheels
+
 # install_downloads(BUILD_DIR): installs BUILD_DIR into $(DIST), then the
 # Octave package and the zip for MATLAB, which takes its files from what
 # the first step installed.
@@ -103,12 +109,13 @@ define install_downloads
 	cmake --install $(1) --prefix $(DIST) --component matlab_release
 endef
 
-# Both downloads, for users of any platform, from a build of every plug-in
-# without the tests and without the 64-bit Arm Linux files, which neither
-# download carries: the release set-up.
+# Both downloads and the Python package's wheels, for users of any
+# platform, from a build of every plug-in without the tests (the 64-bit
+# Arm Linux build for its wheel; neither download carries its plug-ins):
+# the release set-up.
 release: setup-release
 	$(call configure_build,$(RELEASE_BUILD),-DBUILD_TESTING=OFF -DMEX_WIN32=ON -DMEX_WIN64=ON \
-	  -DMEX_ARM64=OFF)
+	  -DMEX_ARM64=ON)
 	cmake --build $(RELEASE_BUILD) -j $(JOBS)
 	$(call install_downloads,$(RELEASE_BUILD))
 

@@ -6,11 +6,14 @@
 # under qemu-aarch64, are built with it when this build has tests.
 include(${CMAKE_CURRENT_LIST_DIR}/CrossBuild.cmake)
 
-# The cross compiler and the emulator are found here, so that a machine
-# without them fails at configure time rather than halfway through the build.
+# The cross compiler, and for the tests the emulator, are found here, so
+# that a machine without them fails at configure time rather than halfway
+# through the build.
 find_program(AARCH64_CXX aarch64-linux-gnu-g++ REQUIRED)
 find_program(AARCH64_OBJDUMP aarch64-linux-gnu-objdump REQUIRED)
-find_program(QEMU_AARCH64 qemu-aarch64 REQUIRED)
+if(BUILD_TESTING)
+  find_program(QEMU_AARCH64 qemu-aarch64 REQUIRED)
+endif()
 set(AARCH64_SYSROOT /usr/aarch64-linux-gnu)
 
 set(ARM64_BUILD_DIR "${CMAKE_BINARY_DIR}/arm64")

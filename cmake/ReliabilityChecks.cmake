@@ -88,8 +88,8 @@ add_test(NAME reproducible.configure
   COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${reproducible_dir}
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=${CMAKE_C_COMPILER}
     -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER} -DWARNINGS_AS_ERRORS=${WARNINGS_AS_ERRORS}
-    -DBUILD_TESTING=OFF -DMEX_ARM64=OFF -DMEX_WIN32=${MEX_WIN32} -DMEX_WIN64=${MEX_WIN64}
-    -DMEX_MACOS=${MEX_MACOS})
+    -DBUILD_TESTING=OFF -DMEX_ARM64=${MEX_ARM64} -DMEX_WIN32=${MEX_WIN32}
+    -DMEX_WIN64=${MEX_WIN64} -DMEX_MACOS=${MEX_MACOS})
 set(reproducible_steps reproducible.configure)
 # add_reproducible_build(NAME TARGET...): the step that builds those
 # targets there.
@@ -107,8 +107,11 @@ endforeach()
 if(MEX_MACOS)
   add_reproducible_build(macos maca64 maci64)
 endif()
-# The rest of the build, the downloads as `make release` installs them,
-# and the comparison.
+if(MEX_ARM64)
+  add_reproducible_build(arm64 arm64)
+endif()
+# The rest of the build (the Python package's wheels among it), the
+# downloads as `make release` installs them, and the comparison.
 set(zip)
 if(MEX_WIN32 AND MEX_WIN64 AND MEX_MACOS)
   set(zip zip)

@@ -4,8 +4,8 @@
 # Finishes BUILD, a build of the release in another folder, installs its
 # downloads into BUILD/dist as `make release` does (the zip for MATLAB too,
 # given `zip`), and checks that they are the same bytes as those in DIST:
-# the Octave package, the zip, and every file of the platform folders the
-# zip is made from. For an archive that differs it shows how its listing
+# the Octave package, the zip, every file of the platform folders the zip
+# is made from and of the aarch64 one, and the Python package's wheels. For an archive that differs it shows how its listing
 # differs and which members do.
 set -eu
 build=$1
@@ -26,7 +26,7 @@ trap 'rm -rf "$work"' EXIT
 unpack() {
   mkdir -p "$2"
   case $1 in
-  *.zip)
+  *.zip | *.whl)
     unzip -q "$1" -d "$2"
     zipinfo "$1" | tail -n +2 >"$2.list"
     ;;
@@ -38,7 +38,7 @@ unpack() {
 }
 
 files=$(cd "$other" && { ls -- *.tar.gz *.zip 2>/dev/null || true; } &&
-  find linux win32 win64 maca64 maci64 -type f 2>/dev/null | sort)
+  find linux linux-arm64 win32 win64 maca64 maci64 python -type f 2>/dev/null | sort)
 [ -n "$files" ] || { echo "reproducible_downloads: nothing installed in $other" >&2; exit 1; }
 count=0
 status=0
@@ -48,7 +48,7 @@ for path in $files; do
     echo "reproducible_downloads: $path differs between $dist and $other" >&2
     status=1
     case $path in
-    *.zip | *.tar.gz)
+    *.zip | *.tar.gz | *.whl)
       unpack "$dist/$path" "$work/$count/dist"
       unpack "$other/$path" "$work/$count/other"
       diff "$work/$count/dist.list" "$work/$count/other.list" >&2 || true

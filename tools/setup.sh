@@ -7,11 +7,11 @@
 #   tools/setup.sh release  what `make release` needs: the demo set, the
 #                           MinGW-w64 cross compilers of the Windows builds,
 #                           clang with LLVM's Mach-O linker for the macOS
-#                           builds, and zip
+#                           builds, the aarch64 cross compiler, zip, and
+#                           Python, which writes the wheels
 #   tools/setup.sh test     everything: the release set and what the tests,
-#                           the sanitizer build, the benchmarks and the
-#                           aarch64 build need (`make`, `make test`,
-#                           `make bench`)
+#                           the sanitizer build and the benchmarks need
+#                           (`make`, `make test`, `make bench`, `make wheel`)
 #
 # Run by every make target first. As root it runs apt-get update and
 # installs only what is missing; otherwise it prints the exact commands.
@@ -36,6 +36,12 @@ release_packages=(
   # The macOS builds: clang with LLVM's Mach-O linker ld64.lld, llvm-ar,
   # and LLVM's object tools (llvm-objdump, llvm-nm) for their tests.
   clang lld llvm
+  # The 64-bit Arm Linux build: its cross compiler, C library and binary
+  # tools.
+  g++-aarch64-linux-gnu libc6-dev-arm64-cross binutils-aarch64-linux-gnu
+  # Debian's Python writes the Python package's wheels
+  # (python/write_wheel.py).
+  python3
 )
 
 test_packages=(
@@ -48,9 +54,13 @@ test_packages=(
   # wine to run the Windows builds' tests: its 32-bit half (an i386
   # package) and its 64-bit half; unzip to unpack the download for MATLAB.
   wine wine32:i386 wine64 unzip
-  # The 64-bit Arm Linux build: its cross compiler, C library and binary
-  # tools, and qemu-aarch64 to run its tests.
-  g++-aarch64-linux-gnu libc6-dev-arm64-cross binutils-aarch64-linux-gnu qemu-user
+  # qemu-aarch64 to run the 64-bit Arm Linux build's tests.
+  qemu-user
+  # The Python package's tests: a virtual environment of Debian's Python
+  # (python3-venv, which brings pip's wheel) that sees Debian's NumPy, tqdm
+  # for the progress bar, and dask's distributed (with dask) for the
+  # cohort recipe.
+  python3-venv python3-numpy python3-tqdm python3-distributed
 )
 
 case "${1:-}" in
