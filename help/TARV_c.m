@@ -59,6 +59,11 @@
 %     -1 is on, NaN is off. A bar-on call stopped by Ctrl-C cannot close
 %     its window; the next call with the bar on closes it first. The
 %     32-bit Windows build stops on Ctrl-C only through the progress bar.
+%     The work is shared by as many threads as the host's process may use:
+%     the processors of its affinity mask (on Linux also of its CPU
+%     quota), at most OMP_NUM_THREADS where that environment variable is
+%     set to a positive integer (1: one thread per call, as for parfor
+%     workers that each filter an image of their own).
 %     On 64-bit x86 OUT is the same bit for bit whichever instruction set
 %     the processor offers and however many threads share the work, with
 %     NaN in the same places (the sign bit of a NaN may differ between the
