@@ -11,8 +11,9 @@
 %     imagesc([img out]); axis image; colormap gray;
 %
 %   Arguments, by position:
-%     1 IMAGE       single-precision M-by-N matrix of log intensities; for
-%                   an image img of intensities, single(log(1 + double(img)))
+%     1 IMAGE       single-precision M-by-N matrix of log intensities, or an
+%                   M-by-N-by-P volume of P such pages; for an image img of
+%                   intensities, single(log(1 + double(img)))
 %     2 ITERATIONS  number of diffusion steps: more smooth more; tens to a
 %                   few hundred are typical
 %     3 LAMBDA      time step, 0 < LAMBDA <= 1; 0.1 to 0.25 is typical
@@ -27,7 +28,7 @@
 %                   closing its window cancels the filter
 %   The scalars may be of any real numeric or logical class.
 %
-%   Result: OUT, a single-precision M-by-N matrix of filtered log
+%   Result: OUT, a single-precision array of IMAGE's size: the filtered log
 %   intensities. BANDSCORE takes double images: pass it double(OUT).
 %   Ctrl-C stops a long run, with the progress bar on or off.
 %
@@ -36,12 +37,10 @@
 %     every pixel in single precision and squares the result, so a value of
 %     44.36 or more (or -51.99 or less) leaves the single-precision range
 %     and gives NaN, and so does log(0) = -Inf: pass log intensities, not
-%     intensities. A 3-D array is refused (TARV_c:imageDimensions); filter
-%     a volume V page by page:
-%       out = zeros(size(V), 'single');
-%       for p = 1:size(V, 3)
-%         out(:,:,p) = TARV_c(V(:,:,p), 20, 0.2, 1, 40, 1, 60, 0);
-%       end
+%     intensities. Each page IMAGE(:,:,p) of a volume is filtered as an
+%     image of its own, with the same region, in one call, the same bits
+%     as a call per page; an array of more than three dimensions is
+%     refused (TARV_c:imageDimensions).
 %     ITERATIONS must be finite and within the 32-bit integer range; it is
 %     truncated toward zero, and zero or less returns exp/log of IMAGE.
 %     LAMBDA is used in single precision; above 1 pixels can turn negative
@@ -75,7 +74,7 @@
 %     TARV_c:nlhs             more than one output requested
 %     TARV_c:imageClass       IMAGE not a real, full single-precision array
 %     TARV_c:imageSize        IMAGE of 2^31 elements or more
-%     TARV_c:imageDimensions  IMAGE of more than two dimensions
+%     TARV_c:imageDimensions  IMAGE of more than three dimensions
 %     TARV_c:scalarClass      arguments 2-8 not real numeric or logical
 %     TARV_c:emptyArgument    arguments 2-8 empty
 %     TARV_c:scalarSize       arguments 2-8 of more than one element
