@@ -8,9 +8,9 @@ DIST := dist
 # The sanitizer build, with clang: its tests and fuzz targets run from the
 # main build's ctest (cmake/ReliabilityChecks.cmake).
 SANITIZE_BUILD := $(BUILD)/sanitize
-# The demo's build: the Octave plug-ins only, configured without the tests
-# and the Windows, macOS and aarch64 builds, so that it needs nothing but
-# the demo's packages.
+# The demo's build: the Octave plug-ins only, configured without the tests,
+# the Windows, macOS and aarch64 builds and the Python wheels, so that it
+# needs nothing but the demo's packages.
 DEMO_BUILD := $(BUILD)/demo
 # The release's build: every plug-in, without the tests and their tools.
 RELEASE_BUILD := $(BUILD)/release
@@ -81,7 +81,7 @@ bench-wine: build
 DEMO_PNG := $(DEMO_BUILD)/tarv_demo.png
 demo-configure: setup-demo
 	$(call configure_build,$(DEMO_BUILD),-DBUILD_TESTING=OFF -DMEX_WIN32=OFF -DMEX_WIN64=OFF \
-	  -DMEX_MACOS=OFF -DMEX_ARM64=OFF)
+	  -DMEX_MACOS=OFF -DMEX_ARM64=OFF -DMEX_PYTHON=OFF)
 
 demo: demo-configure
 	cmake --build $(DEMO_BUILD) --target octave_plugins -j $(JOBS)

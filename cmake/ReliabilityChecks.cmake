@@ -89,7 +89,7 @@ add_test(NAME reproducible.configure
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=${CMAKE_C_COMPILER}
     -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER} -DWARNINGS_AS_ERRORS=${WARNINGS_AS_ERRORS}
     -DBUILD_TESTING=OFF -DMEX_ARM64=${MEX_ARM64} -DMEX_WIN32=${MEX_WIN32}
-    -DMEX_WIN64=${MEX_WIN64} -DMEX_MACOS=${MEX_MACOS})
+    -DMEX_WIN64=${MEX_WIN64} -DMEX_MACOS=${MEX_MACOS} -DMEX_PYTHON=${MEX_PYTHON})
 set(reproducible_steps reproducible.configure)
 # add_reproducible_build(NAME TARGET...): the step that builds those
 # targets there.

@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "c_interface.h"
 #include "case_support.h"
 #include "pe_interface.h"
 #include "windows_builds.h"
+#ifdef PYTHON_LIBRARY
+#include "c_interface.h"
+#endif
 
 namespace {
 
