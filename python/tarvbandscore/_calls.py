@@ -58,6 +58,9 @@ class CoreCall:
         if self._handler_installed:
             signal.signal(signal.SIGINT, self._previous_handler)
             self._handler_installed = False
+        # The callbacks hold this object's methods: let it go without a
+        # collection of cycles.
+        self._callbacks = self._pending = self._begin = self._advance = None
 
     @property
     def callbacks(self) -> Any:
