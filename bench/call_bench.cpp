@@ -109,7 +109,7 @@ struct FilterCall {
     FilterCall& operator=(const FilterCall&) = delete;
 
     void operator()() const {
-        testhost::CallResult call = testhost::call(*plugin, 1, inputs);
+        testhost::CallResult call = testhost::call(*plugin, 1, inputs, false);
         if (!call.ok) {
             std::fprintf(stderr, "call_bench: %s: %s\n", call.error_id.c_str(),
                          call.error_message.c_str());
@@ -236,7 +236,7 @@ void scorer_table(const testhost::Plugin& scorer) {
                                     testhost::make_scalar(150), testhost::make_scalar(0.5),
                                     row(25),  row(55)};
     const auto call = [&] {
-        testhost::CallResult result = testhost::call(scorer, 1, inputs);
+        testhost::CallResult result = testhost::call(scorer, 1, inputs, false);
         if (!result.ok) std::exit(1);
         mxDestroyArray(result.result);
     };
