@@ -27,21 +27,11 @@
 #pragma once
 
 #include <stdint.h>
-#include <string.h>
 
 #include "exponential_table.h"
 #include "vector_lanes.h"
 
 #if FAST_PATHS_AVAILABLE
-
-// The bits of `from` as a vector or value of the same size.
-template <typename To, typename From>
-ALWAYS_INLINE To bits_as(const From& from) {
-    static_assert(sizeof(To) == sizeof(From), "same size");
-    To to;
-    memcpy(&to, &from, sizeof to);
-    return to;
-}
 
 // (float) exp((double) x) in each of W lanes, W at least 2.
 template <int W>
