@@ -32,7 +32,7 @@ set(PLUGIN_INCLUDE_DIRS host diffusion bandscore parallel)
 set(PLUGIN_HEADERS
   host/host_api.h host/mex_host.h host/arguments.h host/oldest_glibc.h
   diffusion/kernel.h diffusion/precision.h diffusion/progress_bar.h
-  diffusion/exponential.h diffusion/exponential_table.h
+  diffusion/exponential.h diffusion/exponential_table.h diffusion/logarithm.h
   bandscore/scorer.h
   parallel/instruction_sets.h parallel/interrupt_check.h parallel/worker_team.h
   parallel/team_schedule.h parallel/cpu_quota.h parallel/vector_lanes.h)

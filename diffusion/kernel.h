@@ -94,7 +94,8 @@ FilterEnd diffuse(const float* source, float* work, uint32_t rows, uint32_t cols
 // `cols` for the plain loops; a few per thread for the fast paths, which
 // keep only the columns a sweep is working on). The fast paths exponentiate
 // with their own routine (exponential.h) unless library_exponential asks
-// for the C library's exp, as the plain loops take it.
+// for the C library's exp, as the plain loops take it, and take the
+// logarithm with their own (logarithm.h, glibc's logf bit for bit).
 struct FilterPlan {
     CpuPath path;
     int32_t threads;
@@ -111,9 +112,10 @@ FilterPlan plan_filter(const PathChoice& choice, uint32_t rows, uint32_t cols);
 // columns each. A fast plan needs the tables as build_neighbour_tables makes
 // them. Every plan gives the bits of diffuse_reference (a NaN's sign bit
 // aside: it depends on the order of operands, which vectors may change)
-// wherever the C library's (float) exp((double) x) is correctly rounded, as
-// glibc's is when rounding to nearest (exponential.h says how near the two
-// come in the other directions); with library_exponential, always.
+// where the C library's logf is glibc's and its (float) exp((double) x) is
+// correctly rounded, as glibc's is when rounding to nearest (exponential.h
+// says how near the two come in the other directions) or
+// library_exponential is set.
 // The progress step runs on the calling thread with no worker alive, so it
 // may call into a host that does not return from such a call. The
 // interrupt check runs on the calling thread between the team's phases,

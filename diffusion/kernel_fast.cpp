@@ -60,6 +60,7 @@ void exponentiate_with(const PathChoice&, const float* source, float* work, uint
 #else
 
 #include "exponential.h"
+#include "logarithm.h"
 #include "vector_lanes.h"
 
 namespace {
@@ -324,7 +325,7 @@ ALWAYS_INLINE void filter_share(void* context, int32_t phase, int32_t part) {
         const uint32_t first_pixel = share(pixels, part, call.shares);
         const uint32_t end_pixel = share(pixels, part + 1, call.shares);
         if (phase == kLogarithm)
-            take_logarithms(work, first_pixel, end_pixel);
+            logarithms_lanes<W>(work, first_pixel, end_pixel);
         else if (call.library_exponential)
             exponentiate_pixels(call.source, work, first_pixel, end_pixel);
         else
