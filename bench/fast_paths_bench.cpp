@@ -27,7 +27,9 @@
 // beside the C library's exp, which the plain loops keep (and the fast
 // paths took before): the exponentiation alone (exp/, ns per pixel: the
 // library on 1 and 2 threads, each fast path's own routine on 2), and a
-// whole filter call of 2 iterations on the best path with either.
+// whole filter call of 2 iterations on the best path with either. The
+// logarithm alone likewise (log/, ns per pixel, all on one thread): the
+// library's logf, which the plain loops keep, and each fast path's own.
 #include <benchmark/benchmark.h>
 #include <sched.h>
 #include <sys/mman.h>
@@ -45,6 +47,7 @@
 
 #include "instruction_sets.h"
 #include "kernel.h"
+#include "logarithm.h"
 #include "scorer.h"
 #include "worker_team.h"
 
@@ -182,6 +185,27 @@ void exp_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoice 
             run_team(library_threads, {library_threads, library_exp_share, one_phase, &call});
         else
             exponentiate_with(choice, image.source.data(), image.work.data(), count);
+        benchmark::ClobberMemory();
+    }
+    state.counters["units"] = static_cast<double>(count);
+}
+
+// The logarithm step alone, ns per pixel, on one thread, in place over the
+// exponentials of the source (what the filter takes the logarithm of),
+// which are put back untimed before each pass: the plain path is the
+// library's logf, a fast path its own routine.
+void log_case(benchmark::State& state, uint32_t rows, uint32_t cols, CpuPath path) {
+    FilterImage image(rows, cols);
+    const uint32_t count = rows * cols;
+    exponentiate_with({CpuPath::kPlain, 1}, image.source.data(), image.scratch.data(), count);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::copy(image.scratch.begin(), image.scratch.begin() + count, image.work.begin());
+        state.ResumeTiming();
+        if (path == CpuPath::kPlain)
+            take_logarithms(image.work.data(), 0, count);
+        else
+            logarithms_on(path, image.work.data(), count);
         benchmark::ClobberMemory();
     }
     state.counters["units"] = static_cast<double>(count);
@@ -577,6 +601,14 @@ void register_cases() {
             add(group + std::string(cpu_path_name(path)) + "_2t", [=](benchmark::State& s) {
                 exp_case(s, rows, cols, {path, 2});
             });
+        }
+        const std::string log_group = "log/2048x2048/";
+        add(log_group + "plain",
+            [=](benchmark::State& s) { log_case(s, rows, cols, CpuPath::kPlain); });
+        for (CpuPath path : {CpuPath::kBaseline, CpuPath::kAvx2, CpuPath::kAvx512}) {
+            if (!cpu_path_supported(path)) continue;
+            add(log_group + std::string(cpu_path_name(path)) + "_1t",
+                [=](benchmark::State& s) { log_case(s, rows, cols, path); });
         }
         const std::string whole = "filter/2048x2048x2/";
         const std::string best_2t = std::string(cpu_path_name(best)) + "_2t";
