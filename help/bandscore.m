@@ -52,6 +52,9 @@
 %     offers and however many threads share the work, with NaN in the same
 %     places (the sign bit of a NaN may differ between the vectorised and
 %     the plain paths).
+%     The work is shared by as many threads as the process may use: its
+%     processor affinity, its container's CPU quota, and OMP_NUM_THREADS
+%     where that is set to a positive integer.
 %
 %   Errors (identifier: cause):
 %     bandscore:nrhs             fewer than 10 inputs
