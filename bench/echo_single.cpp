@@ -3,7 +3,8 @@
 // (its arguments in, a result of that size out), for bench/octave_calls.m.
 #include "mex.h"
 
-extern "C" void mexFunction(int, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+extern "C" __attribute__((visibility("default"))) void mexFunction(int, mxArray* plhs[], int nrhs,
+                                                             const mxArray* prhs[]) {
     if (nrhs < 1) mexErrMsgIdAndTxt("echo_single:nrhs", "echo_single needs an image");
     plhs[0] = mxCreateNumericArray(mxGetNumberOfDimensions(prhs[0]), mxGetDimensions(prhs[0]),
                                    mxSINGLE_CLASS, mxREAL);
