@@ -32,25 +32,9 @@
 #include <vector>
 
 #include "core_support.h"
+#include "wide_mask.h"
 #include "scorer.h"
 #include "test_host.h"
-
-// The processor mask the plug-ins' teams read: 64 processors while a row
-// asks for it, else the real one. Exported, so that a loaded plug-in binds
-// to it.
-bool g_report_wide_mask = false;
-
-extern "C" int sched_getaffinity(pid_t pid, size_t size, cpu_set_t* mask) {
-    if (g_report_wide_mask && size >= 8) {
-        memset(mask, 0, size);
-        memset(mask, 0xff, 8);
-        return 0;
-    }
-    const long written = syscall(SYS_sched_getaffinity, pid, size, mask);
-    if (written < 0) return -1;
-    memset(reinterpret_cast<char*>(mask) + written, 0, size - static_cast<size_t>(written));
-    return 0;
-}
 
 namespace {
 

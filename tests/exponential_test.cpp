@@ -44,14 +44,7 @@ void library_exp(const float* source, float* work, uint32_t count) {
 
 const char* const kDigestFile = EXP_DIGESTS_FILE;
 
-class ExponentialPaths : public ::testing::TestWithParam<CpuPath> {
-protected:
-    void SetUp() override {
-        if (!cpu_path_supported(GetParam()))
-            GTEST_SKIP() << "this processor has no " << cpu_path_name(GetParam())
-                         << "; that path is not checked here";
-    }
-};
+class ExponentialPaths : public SupportedPathTest {};
 
 TEST_P(ExponentialPaths, HandCheckedValues) {
     // Rounding boundaries: exp(2^-24) = 1 + 2^-24 + 2^-49 + ... lies above
@@ -99,24 +92,12 @@ TEST_P(ExponentialPaths, HandCheckedValues) {
 }
 
 TEST_P(ExponentialPaths, EveryFloatGivesGlibcsBits) {
-    const std::vector<uint64_t> expected = read_digests(kDigestFile);
-    ASSERT_EQ(static_cast<size_t>(kBlocks), expected.size())
-        << kDigestFile << " must hold a digest for each of the " << kBlocks << " blocks";
     const CpuPath path = GetParam();
-    const std::vector<int> blocks = blocks_to_check("EXP_CHECK_BLOCK_STRIDE", kFirstSampledBlock);
     const auto own = [path](const float* source, float* work, uint32_t count) {
         exponentiate_with(options_for({path, 1}), source, work, count);
     };
-    const std::vector<uint64_t> digests = digests_of(blocks, own);
-    for (size_t k = 0; k < blocks.size(); ++k) {
-        if (digests[k] != expected[static_cast<size_t>(blocks[k])])
-            ADD_FAILURE() << "block 0x" << std::hex << blocks[k] << std::dec
-                          << " differs from glibc's: "
-                          << first_difference(blocks[k], library_exp, own,
-                                              "the " + std::string(cpu_path_name(path)) + " path");
-    }
-    std::printf("%zu of %d blocks of 2^24 floats checked on the %s path\n", blocks.size(), kBlocks,
-                cpu_path_name(path));
+    expect_glibcs_bits(kDigestFile, "EXP_CHECK_BLOCK_STRIDE", kFirstSampledBlock, library_exp, own,
+                       cpu_path_name(path));
 }
 
 INSTANTIATE_TEST_SUITE_P(InstructionSets, ExponentialPaths, ::testing::ValuesIn(kFastPaths),

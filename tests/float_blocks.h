@@ -7,6 +7,8 @@
 // lines starting with '#' are comments.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <bit>
 #include <cinttypes>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "bits.h"
+#include "instruction_sets.h"
 #include "worker_team.h"
 
 constexpr int kBlocks = 256;
@@ -146,3 +149,37 @@ std::string first_difference(int block, Library library, Own own, const std::str
     }
     return "no input differs from this machine's library, whose digest differs from glibc's";
 }
+
+// Checks `own` (the routine of the path named `path_name`) on every block
+// that `stride_variable` selects, counted from `first_sampled`, against
+// the digests of glibc's results in `digest_file`; a block that differs is
+// reported with its first input where `own` and `library` differ.
+template <typename Library, typename Own>
+void expect_glibcs_bits(const char* digest_file, const char* stride_variable, int first_sampled,
+                        Library library, Own own, const char* path_name) {
+    const std::vector<uint64_t> expected = read_digests(digest_file);
+    ASSERT_EQ(static_cast<size_t>(kBlocks), expected.size())
+        << digest_file << " must hold a digest for each of the " << kBlocks << " blocks";
+    const std::vector<int> blocks = blocks_to_check(stride_variable, first_sampled);
+    const std::vector<uint64_t> digests = digests_of(blocks, own);
+    for (size_t k = 0; k < blocks.size(); ++k) {
+        if (digests[k] != expected[static_cast<size_t>(blocks[k])])
+            ADD_FAILURE() << "block 0x" << std::hex << blocks[k] << std::dec
+                          << " differs from glibc's: "
+                          << first_difference(blocks[k], library, own,
+                                              "the " + std::string(path_name) + " path");
+    }
+    std::printf("%zu of %d blocks of 2^24 floats checked on the %s path\n", blocks.size(), kBlocks,
+                path_name);
+}
+
+// A suite run once for each fast path; a path this processor lacks is
+// reported skipped.
+class SupportedPathTest : public ::testing::TestWithParam<CpuPath> {
+protected:
+    void SetUp() override {
+        if (!cpu_path_supported(GetParam()))
+            GTEST_SKIP() << "this processor has no " << cpu_path_name(GetParam())
+                         << "; that path is not checked here";
+    }
+};

@@ -43,14 +43,7 @@ void library_logf(const float* inputs, float* results, uint32_t count) {
 
 const char* const kDigestFile = LOGF_DIGESTS_FILE;
 
-class LogarithmPaths : public ::testing::TestWithParam<CpuPath> {
-protected:
-    void SetUp() override {
-        if (!cpu_path_supported(GetParam()))
-            GTEST_SKIP() << "this processor has no " << cpu_path_name(GetParam())
-                         << "; that path is not checked here";
-    }
-};
+class LogarithmPaths : public SupportedPathTest {};
 
 TEST_P(LogarithmPaths, HandCheckedValues) {
     // log(x) rounded once from 300-bit values, but where glibc misrounds it
@@ -109,25 +102,13 @@ TEST_P(LogarithmPaths, HandCheckedValues) {
 }
 
 TEST_P(LogarithmPaths, EveryFloatGivesGlibcsBits) {
-    const std::vector<uint64_t> expected = read_digests(kDigestFile);
-    ASSERT_EQ(static_cast<size_t>(kBlocks), expected.size())
-        << kDigestFile << " must hold a digest for each of the " << kBlocks << " blocks";
     const CpuPath path = GetParam();
-    const std::vector<int> blocks = blocks_to_check("LOGF_CHECK_BLOCK_STRIDE", kFirstSampledBlock);
     const auto own = [path](const float* inputs, float* results, uint32_t count) {
         memcpy(results, inputs, count * sizeof(float));
         logarithms_on(path, results, count);
     };
-    const std::vector<uint64_t> digests = digests_of(blocks, own);
-    for (size_t k = 0; k < blocks.size(); ++k) {
-        if (digests[k] != expected[static_cast<size_t>(blocks[k])])
-            ADD_FAILURE() << "block 0x" << std::hex << blocks[k] << std::dec
-                          << " differs from glibc's: "
-                          << first_difference(blocks[k], library_logf, own,
-                                              "the " + std::string(cpu_path_name(path)) + " path");
-    }
-    std::printf("%zu of %d blocks of 2^24 floats checked on the %s path\n", blocks.size(), kBlocks,
-                cpu_path_name(path));
+    expect_glibcs_bits(kDigestFile, "LOGF_CHECK_BLOCK_STRIDE", kFirstSampledBlock, library_logf, own,
+                       cpu_path_name(path));
 }
 
 INSTANTIATE_TEST_SUITE_P(InstructionSets, LogarithmPaths, ::testing::ValuesIn(kFastPaths),
