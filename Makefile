@@ -62,11 +62,16 @@ test: build sanitize
 	@status=0; (cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --output-junit $(JUNIT)) || status=$$?; \
 	  tools/skipped_tests.sh $(BUILD)/$(JUNIT) $(SANITIZE_BUILD)/$(JUNIT); exit $$status
 
-# Times the plain loops, the fast paths and the memory floor; prints a
-# table and writes it to $(BUILD)/bench.csv as well. Takes a few minutes.
+# Times the plain loops, the fast paths and the memory floor (a table, also
+# written to $(BUILD)/bench.csv), then whole calls of both plug-ins through
+# the stand-in host and of the filter in GNU Octave, each beside its core.
+# Takes a few minutes.
 bench: configure
-	cmake --build $(BUILD) --target fast_paths_bench -j $(JOBS)
+	cmake --build $(BUILD) --target fast_paths_bench call_bench octave_bench -j $(JOBS)
 	BENCH_CSV=$(BUILD)/bench.csv $(BUILD)/bench/fast_paths_bench $(BENCH_ARGS)
+	$(BUILD)/bench/call_bench
+	octave-cli --norc --no-history --quiet --path bench \
+	  --eval "octave_calls ('$(BUILD)/octave', '$(BUILD)/octave/bench')"
 
 # Times both 64-bit Windows plug-ins under wine beside the Linux ones, on
 # this machine, through the same stand-in host, in the tests' wine prefix

@@ -27,7 +27,9 @@
 // beside the C library's exp, which the plain loops keep: the
 // exponentiation alone (exp/, ns per pixel: the library on 1 thread, each
 // fast path's own routine on 2), and a whole filter call of 2 iterations
-// on the best path with either.
+// on the best path with either. The logarithm alone likewise (log/, ns per
+// pixel, all on one thread): the library's logf, which the plain loops
+// keep, and each fast path's own.
 #include <benchmark/benchmark.h>
 #include <sched.h>
 #include <sys/mman.h>
@@ -44,26 +46,12 @@
 #include <vector>
 
 #include "core_support.h"
+#include "wide_mask.h"
 #include "instruction_sets.h"
 #include "kernel.h"
+#include "logarithm.h"
 #include "scorer.h"
 #include "worker_team.h"
-
-// The processor mask the worker team reads: 64 processors while a row
-// asks for it, else the real one.
-bool g_report_wide_mask = false;
-
-extern "C" int sched_getaffinity(pid_t pid, size_t size, cpu_set_t* mask) {
-    if (g_report_wide_mask && size >= 8) {
-        memset(mask, 0, size);
-        memset(mask, 0xff, 8);
-        return 0;
-    }
-    const long written = syscall(SYS_sched_getaffinity, pid, size, mask);
-    if (written < 0) return -1;
-    memset(reinterpret_cast<char*>(mask) + written, 0, size - static_cast<size_t>(written));
-    return 0;
-}
 
 namespace {
 
@@ -137,6 +125,29 @@ void exp_case(benchmark::State& state, uint32_t rows, uint32_t cols, PathChoice 
     const uint32_t count = rows * cols;
     for (auto _ : state) {
         exponentiate_with(options_for(choice), image.source.data(), image.work.data(), count);
+        benchmark::ClobberMemory();
+    }
+    state.counters["units"] = static_cast<double>(count);
+}
+
+// The logarithm step alone, ns per pixel, on one thread, in place over the
+// exponentials of the source (what the filter takes the logarithm of),
+// which are put back untimed before each pass: the plain path is the
+// library's logf, a fast path its own routine.
+void log_case(benchmark::State& state, uint32_t rows, uint32_t cols, CpuPath path) {
+    FilterImage image(rows, cols);
+    const uint32_t count = rows * cols;
+    std::vector<float> exponentials(count);
+    exponentiate_with(options_for({CpuPath::kPlain, 1}), image.source.data(), exponentials.data(),
+                      count);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::copy(exponentials.begin(), exponentials.end(), image.work.begin());
+        state.ResumeTiming();
+        if (path == CpuPath::kPlain)
+            take_logarithms(image.work.data(), 0, count);
+        else
+            logarithms_on(path, image.work.data(), count);
         benchmark::ClobberMemory();
     }
     state.counters["units"] = static_cast<double>(count);
@@ -521,6 +532,14 @@ void register_cases() {
             add(group + std::string(cpu_path_name(path)) + "_2t", [=](benchmark::State& s) {
                 exp_case(s, rows, cols, {path, 2});
             });
+        }
+        const std::string log_group = "log/2048x2048/";
+        add(log_group + "plain",
+            [=](benchmark::State& s) { log_case(s, rows, cols, CpuPath::kPlain); });
+        for (CpuPath path : {CpuPath::kBaseline, CpuPath::kAvx2, CpuPath::kAvx512}) {
+            if (!cpu_path_supported(path)) continue;
+            add(log_group + std::string(cpu_path_name(path)) + "_1t",
+                [=](benchmark::State& s) { log_case(s, rows, cols, path); });
         }
         const std::string whole = "filter/2048x2048x2/";
         const std::string best_2t = std::string(cpu_path_name(best)) + "_2t";

@@ -42,7 +42,7 @@ set(PLUGIN_INCLUDE_DIRS mex ${CORE_INCLUDE_DIRS})
 set(PLUGIN_HEADERS
   mex/host_api.h mex/mex_host.h mex/arguments.h mex/argument_slots.h mex/progress_bar.h
   core/core_call.h
-  diffusion/tarv_filter.h diffusion/kernel.h diffusion/filter_diagnosis.h diffusion/exponential.h diffusion/exponential_table.h
+  diffusion/tarv_filter.h diffusion/kernel.h diffusion/filter_diagnosis.h diffusion/exponential.h diffusion/exponential_table.h diffusion/logarithm.h
   bandscore/scorer.h
   parallel/cpu_path.h parallel/instruction_sets.h parallel/worker_team.h
   parallel/team_schedule.h parallel/vector_lanes.h

@@ -27,19 +27,10 @@
 #pragma once
 
 #include <stdint.h>
-#include <string.h>
 
 #include "exponential_table.h"
 #include "vector_lanes.h"
 
-// The bits of `from` as a vector or value of the same size.
-template <typename To, typename From>
-ALWAYS_INLINE To bits_as(const From& from) {
-    static_assert(sizeof(To) == sizeof(From), "same size");
-    To to;
-    memcpy(&to, &from, sizeof to);
-    return to;
-}
 
 // (float) exp((double) x) in each of W lanes, W at least 2.
 template <int W>

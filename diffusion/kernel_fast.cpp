@@ -31,6 +31,7 @@
 #if FAST_PATHS_AVAILABLE
 
 #include "exponential.h"
+#include "logarithm.h"
 #include "vector_lanes.h"
 
 namespace {
@@ -350,7 +351,7 @@ ALWAYS_INLINE void pages_share(FilterCall& call, int32_t part) {
                  scratch_column(call, part, 3), nullptr, nullptr);
     }
     if (call.end_iteration == call.settings.iterations)
-        call.nan[part] |= take_logarithms(work, 0, pixels);
+        call.nan[part] |= logarithms_lanes<W>(work, 0, pixels);
 }
 
 // One page at a time: share `part` of `phase`, a range of pixels for the
@@ -364,7 +365,7 @@ ALWAYS_INLINE void page_share(FilterCall& call, int32_t phase, int32_t part) {
         const uint32_t begin = share(pixels, part, call.shares);
         const uint32_t end = share(pixels, part + 1, call.shares);
         if (phase == kLogarithm)
-            call.nan[part] |= take_logarithms(work, begin, end);
+            call.nan[part] |= logarithms_lanes<W>(work, begin, end);
         else
             call.infinite[part] |= exponentiate<W>(call, call.source + page_offset(call, call.page),
                                                    work, begin, end);

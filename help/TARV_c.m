@@ -3,17 +3,22 @@
 %   filters the log-intensity image IMAGE (for example the logarithm of an
 %   ultrasound or OCT image). Speckle is smoothed where the image looks like
 %   the reference region IMAGE(ROW1:ROW2, COL1:COL2), a patch of pure
-%   speckle that you choose, and edges are kept where it does not.
+%   speckle that you choose, and edges are kept where it does not. IMAGE
+%   may be a volume of B-scans, M-by-N-by-P: each page is filtered as an
+%   image of its own, with its own reference region at the same rows and
+%   columns, in one call.
 %
 %   Example:
 %     img = single(log(1 + 100 * rand(200, 300)));
 %     out = TARV_c(img, 20, 0.2, 1, 40, 1, 60, 1);   % rows 1:40, columns 1:60 are the reference
 %     imagesc([img out]); axis image; colormap gray;
+%     vol = single(log(1 + 100 * rand(200, 300, 16)));
+%     outv = TARV_c(vol, 20, 0.2, 1, 40, 1, 60, 0);  % outv(:,:,p) is TARV_c(vol(:,:,p), ...)
 %
 %   Arguments, by position:
-%     1 IMAGE       single-precision M-by-N matrix of log intensities, or an
-%                   M-by-N-by-P volume of P such pages; for an image img of
-%                   intensities, single(log(1 + double(img)))
+%     1 IMAGE       single-precision M-by-N matrix, or M-by-N-by-P volume, of
+%                   log intensities; for an image img of intensities,
+%                   single(log(1 + double(img)))
 %     2 ITERATIONS  number of diffusion steps: more smooth more; tens to a
 %                   few hundred are typical
 %     3 LAMBDA      time step, 0 < LAMBDA <= 1; 0.1 to 0.25 is typical
@@ -28,7 +33,7 @@
 %                   closing its window cancels the filter
 %   The scalars may be of any real numeric or logical class.
 %
-%   Result: OUT, a single-precision array of IMAGE's size: the filtered log
+%   Result: OUT, a single-precision array of IMAGE's size, the filtered log
 %   intensities. BANDSCORE takes double images: pass it double(OUT).
 %   Ctrl-C stops a long run, with the progress bar on or off.
 %
@@ -37,10 +42,9 @@
 %     every pixel in single precision and squares the result, so a value of
 %     44.36 or more (or -51.99 or less) leaves the single-precision range
 %     and gives NaN, and so does log(0) = -Inf: pass log intensities, not
-%     intensities. Each page IMAGE(:,:,p) of a volume is filtered as an
-%     image of its own, with the same region, in one call, the same bits
-%     as a call per page; an array of more than three dimensions is
-%     refused (TARV_c:imageDimensions).
+%     intensities. Every page of a volume has the bits a call on that page
+%     alone gives; one call on the volume is faster than one a page. An
+%     array of four or more dimensions is refused (TARV_c:imageDimensions).
 %     ITERATIONS must be finite and within the 32-bit integer range; it is
 %     truncated toward zero, and zero or less returns exp/log of IMAGE.
 %     LAMBDA is used in single precision; above 1 pixels can turn negative
@@ -58,16 +62,16 @@
 %     -1 is on, NaN is off. A bar-on call stopped by Ctrl-C cannot close
 %     its window; the next call with the bar on closes it first. The
 %     32-bit Windows build stops on Ctrl-C only through the progress bar.
-%     The work is shared by as many threads as the host's process may use:
-%     the processors of its affinity mask (on Linux also of its CPU
-%     quota), at most OMP_NUM_THREADS where that environment variable is
-%     set to a positive integer (1: one thread per call, as for parfor
-%     workers that each filter an image of their own).
 %     On 64-bit x86 OUT is the same bit for bit whichever instruction set
 %     the processor offers and however many threads share the work, with
 %     NaN in the same places (the sign bit of a NaN may differ between the
-%     vectorised and the plain paths). The 32-bit Windows build computes
-%     in x87 registers and differs from it by rounding.
+%     vectorised and the plain paths), and the same on every 64-bit
+%     platform. The 32-bit Windows build computes in x87 registers and
+%     differs from it by rounding.
+%     The work is shared by as many threads as the process may use: its
+%     processor affinity, its container's CPU quota, and OMP_NUM_THREADS
+%     where that is set to a positive integer (set it to 1 in the workers
+%     of a parfor pool or a job array that runs one call per processor).
 %
 %   Errors (identifier: cause):
 %     TARV_c:nrhs             fewer than 8 inputs

@@ -48,14 +48,13 @@
 %     TOP_COUNT and BOTTOM_COUNT must lie in 0 <= A, B < 2^31; they are
 %     truncated toward zero, as are the candidate rows. A NaN span limit
 %     excludes nothing.
-%     The work is shared by as many threads as the host's process may use:
-%     the processors of its affinity mask (on Linux also of its CPU
-%     quota), at most OMP_NUM_THREADS where that environment variable is
-%     set to a positive integer (1: one thread per call).
 %     S is the same bit for bit whichever instruction set the processor
 %     offers and however many threads share the work, with NaN in the same
 %     places (the sign bit of a NaN may differ between the vectorised and
 %     the plain paths).
+%     The work is shared by as many threads as the process may use: its
+%     processor affinity, its container's CPU quota, and OMP_NUM_THREADS
+%     where that is set to a positive integer.
 %
 %   Errors (identifier: cause):
 %     bandscore:nrhs             fewer than 10 inputs

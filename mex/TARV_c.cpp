@@ -87,12 +87,17 @@ FilterArguments decode_arguments(int nlhs, int nrhs, const mxArray* const prhs[]
                     "argument %d (%s) must be a matrix or a volume of pages (rows x columns x "
                     "pages), was %s",
                     kImage + 1, kArgumentNames[kImage], size_text(image).text);
-    const uint64_t rows = static_cast<uint64_t>(host_dimension(image, 0));
-    const uint64_t cols = static_cast<uint64_t>(host_dimension(image, 1));
+    // The rows and the columns of all pages come whole (size_t); the
+    // dimension vector, whose entries may be 32 bits wide, splits the
+    // columns into pages, and must account for all of them.
+    const uint64_t rows = mxGetM(image);
+    const uint64_t all_cols = mxGetN(image);
+    const uint64_t cols = dimensions == 3 ? static_cast<uint64_t>(host_dimension(image, 1)) : all_cols;
     const uint64_t pages = dimensions == 3 ? static_cast<uint64_t>(host_dimension(image, 2)) : 1;
     // Each product stays below 2^62, so none wraps.
     if (rows >= 0x80000000u || cols >= 0x80000000u || pages >= 0x80000000u ||
-        rows * cols >= 0x80000000u || rows * cols * pages >= 0x80000000u)
+        cols * pages != all_cols || rows * cols >= 0x80000000u ||
+        rows * cols * pages >= 0x80000000u)
         raise_error("TARV_c:imageSize", "argument %d (%s) must have fewer than 2^31 elements, was %s",
                     kImage + 1, kArgumentNames[kImage], size_text(image).text);
 

@@ -1,7 +1,24 @@
 #include "instruction_sets.h"
 
+namespace {
+
+// What the processor said of each path, asked once: 0 not yet asked, 1
+// supported, 2 not. A virtual machine may take tens of microseconds to
+// answer cpuid, which a call would otherwise pay every time.
+uint8_t answers[static_cast<int>(CpuPath::kAutomatic)] = {};
+
+}  // namespace
+
 bool cpu_path_supported(CpuPath path) {
-    return path == CpuPath::kPlain || path == CpuPath::kAutomatic || family_supports(path);
+    if (path == CpuPath::kPlain || path == CpuPath::kAutomatic) return true;
+    const int index = static_cast<int>(path);
+    if (index < 0 || index >= static_cast<int>(CpuPath::kAutomatic)) return false;
+    uint8_t answer = __atomic_load_n(&answers[index], __ATOMIC_RELAXED);
+    if (answer == 0) {
+        answer = family_supports(path) ? 1 : 2;
+        __atomic_store_n(&answers[index], answer, __ATOMIC_RELAXED);
+    }
+    return answer == 1;
 }
 
 CpuPath resolve_cpu_path(CpuPath path) {

@@ -45,3 +45,12 @@ struct Vector<T, 1> {
     static ALWAYS_INLINE void store(T* p, V v) { *p = v; }
     static ALWAYS_INLINE V splat(T x) { return x; }
 };
+
+// The bits of `from` as a vector or value of the same size.
+template <typename To, typename From>
+ALWAYS_INLINE To bits_as(const From& from) {
+    static_assert(sizeof(To) == sizeof(From), "same size");
+    To to;
+    memcpy(&to, &from, sizeof to);
+    return to;
+}

@@ -158,7 +158,7 @@ std::set<std::string> with_checks(std::set<std::string> operations) {
 }
 
 const std::set<std::string> kFilterOperations = with_checks(
-    {"mxCreateNumericMatrix_700", "mxCreateDoubleMatrix_700", "mxGetPr", "mxGetScalar",
+    {"mxCreateNumericMatrix_700", "mxCreateDoubleMatrix_700", "mxGetPr", "mxGetScalar", "mxGetM", "mxGetN",
      "mxCreateNumericArray_700", "mxCreateString", "mexCallMATLABWithTrap", "mxDestroyArray",
      "mxMalloc", "mxFree",
      "mexWarnMsgIdAndTxt", "mexMakeArrayPersistent", "mexAtExit"});

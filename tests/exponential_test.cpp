@@ -2,11 +2,11 @@
 // (float) exp((double) x), which the plain loops call: hand-checked values
 // on every path, and on every fast path all 2^32 floats.
 //
-// All floats go in 256 blocks of 2^24: block b holds the inputs whose bits
-// are b * 2^24 ... b * 2^24 + 2^24 - 1. A 64-bit digest of each block's
-// result bits is compared with the digest of glibc's results in
-// tests/data/glibc_exp_digests.txt; for a block that differs the test finds
-// its first differing input with this machine's library. Environment:
+// All floats go in the 256 blocks of tests/float_blocks.h. A 64-bit digest
+// of each block's result bits is compared with the digest of glibc's
+// results in tests/data/glibc_exp_digests.txt; for a block that differs the
+// test finds its first differing input with this machine's library.
+// Environment:
 //
 //   EXP_CHECK_BLOCK_STRIDE=n  checks every n-th block only (for emulators),
 //                             counted from block 0x42, the block of the
@@ -22,82 +22,21 @@
 // digests).
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <bit>
-#include <cinttypes>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "bits.h"
 #include "core_support.h"
+#include "float_blocks.h"
 #include "kernel.h"
-#include "worker_team.h"
 
 namespace {
-
-constexpr int kBlocks = 256;
-constexpr uint32_t kBlockSize = 1u << 24;
-// Chunks of a block go through one call each; large ones, since a call asks
-// the processor (cpuid) whether it has the path, which a virtual machine
-// can make slow.
-constexpr uint32_t kChunk = 1u << 20;
 
 // Block 0x42 holds the overflow threshold, 0xc2 the underflow one.
 constexpr int kFirstSampledBlock = 0x42;
 
 const auto& kFastPaths = kFamilyFastPaths;
-
-// The inputs of one chunk of a block: floats from their bits.
-void fill_chunk(uint32_t first_bits, std::vector<float>* inputs) {
-    for (uint32_t i = 0; i < kChunk; ++i) (*inputs)[i] = std::bit_cast<float>(first_bits + i);
-}
-
-// Runs `exponentiate` over the block's inputs in chunks (fn(inputs,
-// results, count)) and returns the digest of the result bits: the wrapping
-// sum, over pairs of results, of a mix of the pair's bits and its place
-// that is one-to-one in the bits, so that any one differing pair changes
-// the sum.
-template <typename Exponentiate>
-uint64_t block_digest(int block, Exponentiate exponentiate) {
-    std::vector<float> inputs(kChunk), results(kChunk);
-    uint64_t digest = 0;
-    for (uint32_t first = 0; first < kBlockSize; first += kChunk) {
-        const uint32_t base = static_cast<uint32_t>(block) * kBlockSize + first;
-        fill_chunk(base, &inputs);
-        exponentiate(inputs.data(), results.data(), kChunk);
-        for (uint32_t i = 0; i < kChunk; i += 2) {
-            const uint64_t pair = static_cast<uint64_t>(std::bit_cast<uint32_t>(results[i])) << 32 |
-                                  std::bit_cast<uint32_t>(results[i + 1]);
-            uint64_t v = (pair ^ ((base + i) * 0x9e3779b97f4a7c15u)) * 0xbf58476d1ce4e5b9u;
-            v = (v ^ (v >> 31)) * 0x94d049bb133111ebu;
-            digest += v ^ (v >> 31);
-        }
-    }
-    return digest;
-}
-
-// The digests of `blocks` on all the processors this process may use.
-template <typename Exponentiate>
-std::vector<uint64_t> digests_of(const std::vector<int>& blocks, Exponentiate exponentiate) {
-    std::vector<uint64_t> digests(blocks.size());
-    std::atomic<size_t> next{0};
-    const auto work = [&] {
-        for (size_t k; (k = next++) < blocks.size();)
-            digests[k] = block_digest(blocks[k], exponentiate);
-    };
-    std::vector<std::thread> threads;
-    for (int32_t t = 1; t < processors_allowed() && static_cast<size_t>(t) < blocks.size(); ++t)
-        threads.emplace_back(work);
-    work();
-    for (std::thread& thread : threads) thread.join();
-    return digests;
-}
 
 void library_exp(const float* source, float* work, uint32_t count) {
     exponentiate_with(options_for({CpuPath::kPlain, 1}), source, work, count);
@@ -105,66 +44,7 @@ void library_exp(const float* source, float* work, uint32_t count) {
 
 const char* const kDigestFile = EXP_DIGESTS_FILE;
 
-std::vector<uint64_t> committed_digests() {
-    std::vector<uint64_t> digests(kBlocks);
-    std::vector<bool> seen(kBlocks);
-    std::ifstream file(kDigestFile);
-    std::string line;
-    while (std::getline(file, line)) {
-        unsigned block;
-        uint64_t digest;
-        if (line.empty() || line[0] == '#') continue;
-        if (std::sscanf(line.c_str(), "%x %" SCNx64, &block, &digest) != 2 || block >= kBlocks)
-            return {};
-        digests[block] = digest;
-        seen[block] = true;
-    }
-    for (bool s : seen)
-        if (!s) return {};
-    return digests;
-}
-
-std::vector<int> blocks_to_check() {
-    int stride = 1;
-    if (const char* text = std::getenv("EXP_CHECK_BLOCK_STRIDE")) stride = std::atoi(text);
-    if (stride < 1) stride = 1;
-    std::vector<int> blocks;
-    for (int b = 0; b < kBlocks; ++b)
-        if ((b - kFirstSampledBlock + kBlocks) % stride == 0) blocks.push_back(b);
-    return blocks;
-}
-
-std::string hex_bits(uint32_t bits) { return hex_of(std::bit_cast<float>(bits)); }
-
-// The first input of `block` where `path` differs from this machine's
-// library, described.
-std::string first_difference(int block, CpuPath path) {
-    std::vector<float> inputs(kChunk), library(kChunk), own(kChunk);
-    for (uint32_t first = 0; first < kBlockSize; first += kChunk) {
-        const uint32_t base = static_cast<uint32_t>(block) * kBlockSize + first;
-        fill_chunk(base, &inputs);
-        library_exp(inputs.data(), library.data(), kChunk);
-        exponentiate_with(options_for({path, 1}), inputs.data(), own.data(), kChunk);
-        for (uint32_t i = 0; i < kChunk; ++i) {
-            const uint32_t expected = std::bit_cast<uint32_t>(library[i]);
-            const uint32_t got = std::bit_cast<uint32_t>(own[i]);
-            if (expected != got)
-                return "first difference at x = " + hex_bits(base + i) + ": the library gives " +
-                       hex_bits(expected) + ", the " + cpu_path_name(path) + " path " +
-                       hex_bits(got);
-        }
-    }
-    return "no input differs from this machine's library, whose digest differs from glibc's";
-}
-
-class ExponentialPaths : public ::testing::TestWithParam<CpuPath> {
-protected:
-    void SetUp() override {
-        if (!cpu_path_supported(GetParam()))
-            GTEST_SKIP() << "this processor has no " << cpu_path_name(GetParam())
-                         << "; that path is not checked here";
-    }
-};
+class ExponentialPaths : public SupportedPathTest {};
 
 TEST_P(ExponentialPaths, HandCheckedValues) {
     // Rounding boundaries: exp(2^-24) = 1 + 2^-24 + 2^-49 + ... lies above
@@ -212,50 +92,28 @@ TEST_P(ExponentialPaths, HandCheckedValues) {
 }
 
 TEST_P(ExponentialPaths, EveryFloatGivesGlibcsBits) {
-    const std::vector<uint64_t> expected = committed_digests();
-    ASSERT_EQ(static_cast<size_t>(kBlocks), expected.size())
-        << kDigestFile << " must hold a digest for each of the " << kBlocks << " blocks";
     const CpuPath path = GetParam();
-    const std::vector<int> blocks = blocks_to_check();
-    const std::vector<uint64_t> digests =
-        digests_of(blocks, [path](const float* source, float* work, uint32_t count) {
-            exponentiate_with(options_for({path, 1}), source, work, count);
-        });
-    for (size_t k = 0; k < blocks.size(); ++k) {
-        if (digests[k] != expected[static_cast<size_t>(blocks[k])])
-            ADD_FAILURE() << "block 0x" << std::hex << blocks[k] << std::dec
-                          << " differs from glibc's: " << first_difference(blocks[k], path);
-    }
-    std::printf("%zu of %d blocks of 2^24 floats checked on the %s path\n", blocks.size(), kBlocks,
-                cpu_path_name(path));
+    const auto own = [path](const float* source, float* work, uint32_t count) {
+        exponentiate_with(options_for({path, 1}), source, work, count);
+    };
+    expect_glibcs_bits(kDigestFile, "EXP_CHECK_BLOCK_STRIDE", kFirstSampledBlock, library_exp, own,
+                       cpu_path_name(path));
 }
 
 INSTANTIATE_TEST_SUITE_P(InstructionSets, ExponentialPaths, ::testing::ValuesIn(kFastPaths),
                          [](const auto& info) { return std::string(cpu_path_name(info.param)); });
 
-int write_digests(const char* path) {
-    std::vector<int> blocks(kBlocks);
-    for (int b = 0; b < kBlocks; ++b) blocks[b] = b;
-    const std::vector<uint64_t> digests = digests_of(blocks, library_exp);
-    std::ostringstream text;
-    text << "# Digests of glibc's (float) exp((double) x) over every float x, one per block\n"
-            "# of 2^24 inputs (block b: the floats whose bits are b * 2^24 ... b * 2^24 +\n"
-            "# 2^24 - 1), as tests/exponential_test.cpp computes them. Written by\n"
-            "# `exponential_test --write-digests FILE` with glibc on x86-64.\n";
-    for (int b = 0; b < kBlocks; ++b) {
-        char line[64];
-        std::snprintf(line, sizeof line, "%02x %016" PRIx64 "\n", b, digests[b]);
-        text << line;
-    }
-    std::ofstream file(path);
-    file << text.str();
-    return file.good() ? 0 : 1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--write-digests") == 0) return write_digests(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "--write-digests") == 0)
+        return write_digests(
+            argv[2],
+            "# Digests of glibc's (float) exp((double) x) over every float x, one per block\n"
+            "# of 2^24 inputs (block b: the floats whose bits are b * 2^24 ... b * 2^24 +\n"
+            "# 2^24 - 1), as tests/exponential_test.cpp computes them. Written by\n"
+            "# `exponential_test --write-digests FILE` with glibc on x86-64.\n",
+            library_exp);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

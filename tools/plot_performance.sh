@@ -11,7 +11,7 @@ trap 'rm -rf "$data"' EXIT
 
 # One file per variant, one line per image size in the order of the bench:
 # index, rows x cols, megapixels, ns per pixel-iteration.
-awk -F, -v dir="$data" 'NR > 1 && $1 ~ /^filter\// {
+awk -F, -v dir="$data" 'NR > 1 && $1 ~ /^filter\/.*x20$/ {
     split($1, part, "/"); split(part[2], size, "x")
     if (!(part[2] in index_of)) index_of[part[2]] = count++
     printf "%d %sx%s %.2f %s\n", index_of[part[2]], size[1], size[2], size[1] * size[2] / 1e6, $3 \
@@ -40,7 +40,7 @@ plot "$data/plain.dat" using 1:4 with linespoints lw 2 pt 7 ps 1.3 lc rgb "#7b2c
      "$data/baseline_2t.dat" using 1:4 with linespoints lw 1 pt 4 lc rgb "#d95f02" title "fast path (baseline x86-64), 2 threads", \
      "$data/floor_two_pass_2t.dat" using 1:4 with linespoints lw 1 dt 3 pt 1 lc rgb "#666666" title "floor: streaming the plain loops' planes, 52 B (2 threads)", \
      "$data/floor_divider_2t.dat" using 1:4 with linespoints lw 1 dt 2 pt 2 lc rgb "#e7298a" title "floor: the divisions alone (2 threads)", \
-     "$data/exp_log_only_2t.dat" using 1:4 with linespoints lw 1 dt 5 pt 3 lc rgb "#a6761d" title "exp and log alone, C library (2 threads)", \
+     "$data/exp_log_only_2t.dat" using 1:4 with linespoints lw 1 dt 5 pt 3 lc rgb "#a6761d" title "exp and log alone (2 threads)", \
      "$data/floor_sweep_2t.dat" using 1:4 with linespoints lw 1 dt 4 pt 6 lc rgb "#000000" title "floor: streaming the image, 8 B (2 threads)"
 PLOT
 echo "wrote $png"

@@ -42,7 +42,8 @@ void PrintTo(const MacPlugin& plugin, std::ostream* os) { *os << plugin.name; }
 // the 64-bit-size "_730" names of a macOS host.
 const std::set<std::string> kFilterHost = {
     "_mxCreateNumericMatrix_730", "_mxCreateDoubleMatrix_730", "_mxGetNumberOfDimensions_730",
-    "_mxGetPr", "_mxGetScalar", "_mxCreateNumericArray_730", "_mxCreateString", "_mxDestroyArray",
+    "_mxGetPr", "_mxGetScalar", "_mxGetM", "_mxGetN", "_mxCreateNumericArray_730", "_mxCreateString",
+    "_mxDestroyArray",
     "_mxMalloc", "_mxFree", "_mxGetClassID", "_mxIsComplex", "_mxIsSparse",
     "_mxGetNumberOfElements", "_mexCallMATLABWithTrap", "_mexErrMsgIdAndTxt",
     "_mexWarnMsgIdAndTxt", "_mexMakeArrayPersistent", "_mexAtExit", "_mxGetDimensions_730",

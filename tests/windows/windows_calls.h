@@ -5,6 +5,8 @@
 // the images and volumes they are called on.
 #pragma once
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <stdio.h>
 
@@ -36,15 +38,24 @@ inline std::string windows_plugin(Plugin p) {
 }
 
 // Every test that runs a Windows program derives from this: where the
-// build's wine loader cannot run (a 32-bit one where the kernel refuses
-// 32-bit programs and no qemu-i386 runs them), it is skipped with the reason.
+// build's wine loader is not installed (wine's 32-bit half, which
+// tools/setup.sh may fail to install) or cannot run (a 32-bit one where the
+// kernel refuses 32-bit programs and no qemu-i386 runs them), it is skipped
+// with the reason.
 class WineTest : public ::testing::Test {
   protected:
     void SetUp() override {
         static std::string reason;
-        static const bool runs =
-            !kBuild.needs_32_bit_programs ||
-            wine::run_command(quoted(I386_PROGRAMS) + " probe", &reason) == 0;
+        static const bool runs = [] {
+            if (access(WINE_LOADER, X_OK) != 0) {
+                reason = std::string("wine for ") + std::to_string(kBuild.bits) +
+                         "-bit programs is not installed" +
+                         (kBuild.needs_32_bit_programs ? " (package wine32:i386)" : "");
+                return false;
+            }
+            return !kBuild.needs_32_bit_programs ||
+                   wine::run_command(quoted(I386_PROGRAMS) + " probe", &reason) == 0;
+        }();
         if (!runs) GTEST_SKIP() << reason;
     }
 };
