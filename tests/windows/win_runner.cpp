@@ -120,8 +120,11 @@ struct Options {
     std::string step;
 };
 
+// Whether the file at `path` is the plug-in `name` (its file name, not the
+// folders it lies in, which may hold the same word).
 bool is_plugin(const std::string& path, const char* name) {
-    return path.find(name) != std::string::npos;
+    const size_t slash = path.find_last_of("/\\");
+    return path.compare(slash == std::string::npos ? 0 : slash + 1, strlen(name), name) == 0;
 }
 
 // --- inputs ---------------------------------------------------------------------
