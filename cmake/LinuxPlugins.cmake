@@ -19,8 +19,7 @@ add_plugin_cores(ROOT "${MEX_ROOT}"
 
 add_library(host_api INTERFACE)
 # host_api.h hands the cores their options (core/core_call.h).
-target_include_directories(host_api INTERFACE ${MEX_ROOT}/mex ${MEX_ROOT}/core ${MEX_ROOT}/parallel
-  ${MEX_ROOT}/platform)
+target_include_directories(host_api INTERFACE ${MEX_ROOT}/mex ${MEX_ROOT}/core ${MEX_ROOT}/parallel)
 
 add_subdirectory(${MEX_ROOT}/standin ${CMAKE_BINARY_DIR}/standin)
 

@@ -37,7 +37,7 @@ endforeach()
 set(PYTHON_LIBRARY_SOURCES python/library/c_api.cpp)
 
 # The cores see only these; the entry points see mex/ besides.
-set(CORE_INCLUDE_DIRS core diffusion bandscore parallel platform platform/linux)
+set(CORE_INCLUDE_DIRS core diffusion bandscore parallel platform/linux)
 set(PLUGIN_INCLUDE_DIRS mex ${CORE_INCLUDE_DIRS})
 set(PLUGIN_HEADERS
   mex/host_api.h mex/mex_host.h mex/arguments.h mex/argument_slots.h mex/progress_bar.h

@@ -7,7 +7,7 @@
 #include <stdio.h>
 
 #include "host_api.h"
-#include "processor_family.h"
+#include "../platform/processor_family.h"
 
 // The host's name of an array's class, with "complex " or "sparse " before
 // it where that applies, for error messages.

@@ -10,7 +10,7 @@
 #include <stdint.h>
 
 #include "cpu_path.h"
-#include "processor_family.h"
+#include "../platform/processor_family.h"
 
 // Whether this build and this processor can run `path`.
 bool cpu_path_supported(CpuPath path);

@@ -28,7 +28,7 @@
 
 #include <new>
 
-#include "processor_family.h"
+#include "../platform/processor_family.h"
 #include "worker_team.h"
 
 // The two condition variables of a Sync.

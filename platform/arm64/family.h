@@ -5,8 +5,8 @@
 
 #include <stdint.h>
 
-#include "cpu_path.h"
-#include "plain_arithmetic.h"
+#include "../../parallel/cpu_path.h"
+#include "../plain_arithmetic.h"
 
 #define FAST_PATHS_AVAILABLE 1
 

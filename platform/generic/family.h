@@ -2,8 +2,8 @@
 // thread, IEEE arithmetic as written.
 #pragma once
 
-#include "cpu_path.h"
-#include "plain_arithmetic.h"
+#include "../../parallel/cpu_path.h"
+#include "../plain_arithmetic.h"
 
 #define FAST_PATHS_AVAILABLE 0
 

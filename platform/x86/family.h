@@ -6,9 +6,9 @@
 
 #include <stdint.h>
 
-#include "cpu_path.h"
-#include "plain_arithmetic.h"
-#include "x87_control.h"
+#include "../../parallel/cpu_path.h"
+#include "../plain_arithmetic.h"
+#include "../x87_control.h"
 
 #define FAST_PATHS_AVAILABLE 1
 

@@ -1,5 +1,5 @@
 // Which x86 fast paths the processor and the system can run.
-#include "processor_family.h"
+#include "../processor_family.h"
 
 #if defined(__GNUC__) && defined(__x86_64__)
 

@@ -9,8 +9,8 @@
 
 #include <math.h>
 
-#include "cpu_path.h"
-#include "x87_control.h"
+#include "../../parallel/cpu_path.h"
+#include "../x87_control.h"
 
 #define FAST_PATHS_AVAILABLE 0
 
